@@ -31,9 +31,15 @@ constexpr TColor clNone = 0x1FFFFFFF;  // "no colour" marker, never a pixel valu
 constexpr TColor RGBColor(uint8_t r, uint8_t g, uint8_t b) {
   return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16);
 }
-constexpr uint8_t GetRValue(TColor c) { return uint8_t(c & 0xFF); }
-constexpr uint8_t GetGValue(TColor c) { return uint8_t((c >> 8) & 0xFF); }
-constexpr uint8_t GetBValue(TColor c) { return uint8_t((c >> 16) & 0xFF); }
+constexpr uint8_t GetRValue(TColor c) {
+  return uint8_t(c & 0xFF);
+}
+constexpr uint8_t GetGValue(TColor c) {
+  return uint8_t((c >> 8) & 0xFF);
+}
+constexpr uint8_t GetBValue(TColor c) {
+  return uint8_t((c >> 16) & 0xFF);
+}
 
 struct TPoint {
   int X = 0;
@@ -52,7 +58,9 @@ struct TRect {
   TRect Normalized() const;  // left <= right and top <= bottom
   bool operator==(const TRect&) const = default;
 };
-inline TRect Rect(int l, int t, int r, int b) { return TRect{l, t, r, b}; }
+inline TRect Rect(int l, int t, int r, int b) {
+  return TRect{l, t, r, b};
+}
 TRect IntersectRect(const TRect& a, const TRect& b);
 
 // ---------------------------------------------------------------------------------------
@@ -107,8 +115,8 @@ class EAbort : public Exception {  // the silent abort: callers swallow it witho
 // Size budget: no buffer made from untrusted sizes may exceed it.
 // ---------------------------------------------------------------------------------------
 
-uint64_t GetImageBudget();             // bytes per buffer; default 1 GiB
-void SetImageBudget(uint64_t bytes);   // for tests and fuzzing
+uint64_t GetImageBudget();            // bytes per buffer; default 1 GiB
+void SetImageBudget(uint64_t bytes);  // for tests and fuzzing
 // Raises EOutOfResources when `bytes` exceeds the budget. Call before allocating.
 void CheckImageBudget(uint64_t bytes);
 // Byte count of a DIB of the given size and bit count (rows padded to 32 bits), with
@@ -243,9 +251,9 @@ class TPalette {
 // that stay valid until the graphic changes its palette.
 using HPALETTE = const TPalette*;
 std::unique_ptr<TPalette> CopyPalette(const TPalette* source);  // null in, null out
-const TPalette& DefaultPalette20();   // the 20 static system colours
-const TPalette& HalftonePalette256(); // fixed, repeatable 256-colour halftone palette
-const TPalette& VgaPalette16();       // the standard 16 colours for 4-bit bitmaps
+const TPalette& DefaultPalette20();                             // the 20 static system colours
+const TPalette& HalftonePalette256();  // fixed, repeatable 256-colour halftone palette
+const TPalette& VgaPalette16();        // the standard 16 colours for 4-bit bitmaps
 
 // ---------------------------------------------------------------------------------------
 // Pixel buffers and raster operations
@@ -281,14 +289,14 @@ struct TPixelView {
 // Raster operations on destination D, source S (after conversion to the destination's
 // format) and the mask-free modes of a block transfer.
 enum TRasterOp {
-  ropSrcCopy,    // D = S
-  ropSrcAnd,     // D = D and S
-  ropSrcPaint,   // D = D or S
-  ropSrcInvert,  // D = D xor S
-  ropNotSrcCopy, // D = not S
-  ropDstInvert,  // D = not D
-  ropBlackness,  // D = 0
-  ropWhiteness,  // D = all ones
+  ropSrcCopy,     // D = S
+  ropSrcAnd,      // D = D and S
+  ropSrcPaint,    // D = D or S
+  ropSrcInvert,   // D = D xor S
+  ropNotSrcCopy,  // D = not S
+  ropDstInvert,   // D = not D
+  ropBlackness,   // D = 0
+  ropWhiteness,   // D = all ones
 };
 
 // Colour conversion rules for transfers between indexed and mono buffers:
@@ -315,6 +323,13 @@ void FillPixels(const TPixelView& dst, const TRect& rect, TColor color);
 // the destination is kept, where it is 0 the (scaled) source pixel is copied.
 void StretchMaskedCopy(const TPixelView& dst, const TRect& dstRect, const TPixelView& src,
                        const TRect& srcRect, const TPixelView& mask);
+
+// Composes a 32-bit premultiplied source (colour already multiplied by alpha) over the
+// destination, nearest-neighbour scaled like StretchBlt:
+// dst = src + dst * (255 - a) / 255 per channel, rounded. Destinations of 24 and 32 bits
+// take the fast path; others go through colour matching.
+void AlphaBlendPremultiplied(const TPixelView& dst, const TRect& dstRect, const TPixelView& src,
+                             const TRect& srcRect);
 
 // ---------------------------------------------------------------------------------------
 // Screen facts: the framework draws for a true-colour screen.
@@ -356,16 +371,15 @@ struct TGraphicClass {
 // The class reference of T (T must be default-constructible).
 template <class T>
 const TGraphicClass& ClassOf() {
-  static const TGraphicClass cls{T::StaticClassName(), []() -> std::unique_ptr<TGraphic> {
-                                   return std::make_unique<T>();
-                                 }};
+  static const TGraphicClass cls{
+      T::StaticClassName(), []() -> std::unique_ptr<TGraphic> { return std::make_unique<T>(); }};
   return cls;
 }
 
 enum TProgressStage { psStarting, psRunning, psEnding };
 using TProgressEvent =
-    std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percentDone,
-                       bool redrawNow, const TRect& rect, const std::string& message)>;
+    std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percentDone, bool redrawNow,
+                       const TRect& rect, const std::string& message)>;
 using TNotifyEvent = std::function<void(TGraphic& sender)>;
 
 // Abstract picture. Subclasses override the pure operations; Assign/AssignTo default to
@@ -444,11 +458,21 @@ class TSharedImage {
   virtual ~TSharedImage() = default;
 };
 
-enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+enum TPixelFormat {
+  pfDevice,
+  pf1bit,
+  pf4bit,
+  pf8bit,
+  pf15bit,
+  pf16bit,
+  pf24bit,
+  pf32bit,
+  pfCustom
+};
 enum TAlphaFormat { afIgnored, afDefined, afPremultiplied };
 enum TTransparentMode { tmAuto, tmFixed };
-int BitCountOf(TPixelFormat format);          // pfDevice counts as 32 (the screen)
-TPixelFormat PixelFormatOf(int bitCount);     // 1,4,8,15,16,24,32
+int BitCountOf(TPixelFormat format);       // pfDevice counts as 32 (the screen)
+TPixelFormat PixelFormatOf(int bitCount);  // 1,4,8,15,16,24,32
 
 // A device-independent bitmap owning its pixels (rows padded to 32 bits, row 0 at the
 // top), with a colour table for indexed formats. BMP is its file format.
@@ -599,10 +623,10 @@ struct TBrush {
 
 struct TFont {
   TColor Color = clBlack;
-  int Size = 8;            // points, at the screen's 96 pixels per inch
-  unsigned Style = 0;      // set of TFontStyle
-  std::string Name;        // empty: the default sans typeface
-  int PixelHeight() const; // Size * 96 / 72, rounded
+  int Size = 8;             // points, at the screen's 96 pixels per inch
+  unsigned Style = 0;       // set of TFontStyle
+  std::string Name;         // empty: the default sans typeface
+  int PixelHeight() const;  // Size * 96 / 72, rounded
 };
 
 // Draws on a bitmap. Every operation clips to the bitmap.
