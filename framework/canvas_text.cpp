@@ -1,0 +1,226 @@
+// Text on a canvas: fontconfig picks the typeface, FreeType renders anti-aliased glyphs,
+// and only the pixels a glyph covers change (there is no background box).
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_SYNTHESIS_H
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <tuple>
+#include <type_traits>
+
+#include "framework.h"
+
+int TFont::PixelHeight() const {
+  // Points are 1/72 inch; the screen has 96 pixels per inch.
+  return int(std::lround(Size * double(ScreenPixelsPerInch()) / 72.0));
+}
+
+namespace {
+
+const char* const kMsgNoFont = "Aucune police de caractères n'est disponible pour écrire le texte";
+
+struct TFcPatternDeleter {
+  void operator()(FcPattern* p) const { FcPatternDestroy(p); }
+};
+using TFcPatternPtr = std::unique_ptr<FcPattern, TFcPatternDeleter>;
+
+struct TFaceDeleter {
+  void operator()(FT_Face f) const { FT_Done_Face(f); }
+};
+using TFacePtr = std::unique_ptr<std::remove_pointer_t<FT_Face>, TFaceDeleter>;
+
+struct TLoadedFace {
+  TFacePtr Face;
+  bool Embolden = false;  // the typeface has no bold member: thicken the outlines
+};
+
+// The FreeType library and the faces opened so far, kept for the life of the program.
+class TFontCache {
+ public:
+  static TFontCache& Instance() {
+    static TFontCache cache;
+    return cache;
+  }
+
+  TLoadedFace& Face(const TFont& font) {
+    auto key = std::make_tuple(font.Name, (font.Style & fsBold) != 0, (font.Style & fsItalic) != 0);
+    auto it = FFaces.find(key);
+    if (it == FFaces.end()) it = FFaces.emplace(key, Open(font)).first;
+    return it->second;
+  }
+
+  ~TFontCache() {
+    FFaces.clear();  // faces before the library
+    if (FLibrary) FT_Done_FreeType(FLibrary);
+  }
+
+ private:
+  TFontCache() {
+    if (FT_Init_FreeType(&FLibrary) != 0) FLibrary = nullptr;
+  }
+
+  TLoadedFace Open(const TFont& font) {
+    if (!FLibrary) throw EOutOfResources(kMsgNoFont);
+    const std::string family = font.Name.empty() ? "sans-serif" : font.Name;
+    TFcPatternPtr pattern(FcNameParse(reinterpret_cast<const FcChar8*>(family.c_str())));
+    if (!pattern) throw EOutOfResources(kMsgNoFont);
+    FcPatternAddInteger(pattern.get(), FC_WEIGHT,
+                        (font.Style & fsBold) ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    FcPatternAddInteger(pattern.get(), FC_SLANT,
+                        (font.Style & fsItalic) ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+    FcDefaultSubstitute(pattern.get());
+    FcResult result = FcResultNoMatch;
+    TFcPatternPtr match(FcFontMatch(nullptr, pattern.get(), &result));
+    FcChar8* file = nullptr;
+    int index = 0;
+    if (!match || FcPatternGetString(match.get(), FC_FILE, 0, &file) != FcResultMatch)
+      throw EOutOfResources(kMsgNoFont);
+    FcPatternGetInteger(match.get(), FC_INDEX, 0, &index);
+    FcBool embolden = FcFalse;
+    FcPatternGetBool(match.get(), FC_EMBOLDEN, 0, &embolden);
+    FT_Face face = nullptr;
+    if (FT_New_Face(FLibrary, reinterpret_cast<const char*>(file), index, &face) != 0)
+      throw EOutOfResources(kMsgNoFont);
+    return TLoadedFace{TFacePtr(face), embolden == FcTrue};
+  }
+
+  FT_Library FLibrary = nullptr;
+  std::map<std::tuple<std::string, bool, bool>, TLoadedFace> FFaces;
+};
+
+// Decodes UTF-8; malformed sequences become U+FFFD instead of being dropped silently.
+std::u32string DecodeUtf8(const std::string& s) {
+  std::u32string out;
+  size_t i = 0;
+  while (i < s.size()) {
+    const uint8_t b = uint8_t(s[i]);
+    int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+    bool ok = len != 0 && i + len <= s.size();
+    for (int k = 1; ok && k < len; ++k) {
+      const uint8_t c = uint8_t(s[i + k]);
+      ok = (c >> 6) == 2;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if (ok && len > 1 && (cp < (len == 2 ? 0x80u : len == 3 ? 0x800u : 0x10000u))) ok = false;
+    if (ok && (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
+    out.push_back(ok ? cp : 0xFFFD);
+    i += ok ? len : 1;
+  }
+  return out;
+}
+
+FT_Face PreparedFace(const TFont& font, bool& embolden) {
+  TLoadedFace& f = TFontCache::Instance().Face(font);
+  FT_Set_Pixel_Sizes(f.Face.get(), 0, FT_UInt(std::max(1, font.PixelHeight())));
+  embolden = f.Embolden;
+  return f.Face.get();
+}
+
+// Loads (and, when asked, renders) a glyph; false when the face cannot provide it.
+bool LoadGlyph(FT_Face face, char32_t cp, bool embolden, bool render) {
+  if (FT_Load_Char(face, cp, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL) != 0) return false;
+  if (embolden) FT_GlyphSlot_Embolden(face->glyph);
+  if (render && face->glyph->format != FT_GLYPH_FORMAT_BITMAP &&
+      FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0)
+    return false;
+  return true;
+}
+
+inline uint8_t Mix(uint8_t dst, uint8_t src, unsigned cover) {
+  return uint8_t(dst + ((int(src) - int(dst)) * int(cover) + (src > dst ? 127 : -127)) / 255);
+}
+
+// Blends the font colour into one pixel of a 24- or 32-bit row with the given coverage.
+struct TGlyphPainter {
+  TBitmap& Target;
+  uint8_t R, G, B;
+
+  void Paint(int x, int y, unsigned cover) const {
+    const int bits = Target.BitCount();
+    if (bits == 24 || bits == 32) {
+      uint8_t* p = Target.GetScanline(y) + x * (bits / 8);
+      if (bits == 32 && Target.AlphaFormat() == afDefined) return PaintStraight(p, cover);
+      p[0] = Mix(p[0], B, cover);
+      p[1] = Mix(p[1], G, cover);
+      p[2] = Mix(p[2], R, cover);
+      if (bits == 32 && Target.AlphaFormat() == afPremultiplied) p[3] = Mix(p[3], 255, cover);
+      return;
+    }
+    const TColor old = Target.PixelColor(x, y);
+    Target.SetPixelColor(x, y,
+                         RGBColor(Mix(GetRValue(old), R, cover), Mix(GetGValue(old), G, cover),
+                                  Mix(GetBValue(old), B, cover)));
+  }
+
+  // Straight alpha: the opaque ink goes over whatever transparency the pixel had.
+  void PaintStraight(uint8_t* p, unsigned cover) const {
+    const unsigned a = p[3];
+    const unsigned outA = cover * 255 + a * (255 - cover);  // scaled by 255
+    if (outA == 0) return;
+    const uint8_t ink[3] = {B, G, R};
+    for (int c = 0; c < 3; ++c)
+      p[c] = uint8_t((ink[c] * cover * 255 + p[c] * a * (255 - cover) + outA / 2) / outA);
+    p[3] = uint8_t((outA + 127) / 255);
+  }
+};
+
+void BlitGlyph(const FT_Bitmap& glyph, int left, int top, const TGlyphPainter& painter) {
+  TBitmap& target = painter.Target;
+  const int x0 = std::max(0, -left), y0 = std::max(0, -top);
+  const int x1 = std::min<int>(int(glyph.width), target.Width() - left);
+  const int y1 = std::min<int>(int(glyph.rows), target.Height() - top);
+  for (int gy = y0; gy < y1; ++gy) {
+    const uint8_t* src = glyph.buffer + ptrdiff_t(gy) * glyph.pitch;
+    for (int gx = x0; gx < x1; ++gx) {
+      unsigned cover = glyph.pixel_mode == FT_PIXEL_MODE_MONO
+                           ? (((src[gx >> 3] >> (7 - (gx & 7))) & 1) ? 255u : 0u)
+                           : src[gx];
+      if (cover) painter.Paint(left + gx, top + gy, cover);
+    }
+  }
+}
+
+int Ascender(FT_Face face) {
+  return int((face->size->metrics.ascender + 63) >> 6);
+}
+
+}  // namespace
+
+void TCanvas::TextOut(int x, int y, const std::string& utf8Text) {
+  TBitmap& target = Handle();
+  if (target.Empty() || utf8Text.empty()) return;
+  bool embolden = false;
+  FT_Face face = PreparedFace(Font, embolden);
+  const TGlyphPainter painter{target, GetRValue(Font.Color), GetGValue(Font.Color),
+                              GetBValue(Font.Color)};
+  const int baseline = y + Ascender(face);
+  FT_Pos penX = FT_Pos(x) * 64;
+  for (char32_t cp : DecodeUtf8(utf8Text)) {
+    if (!LoadGlyph(face, cp, embolden, true)) continue;
+    const FT_GlyphSlot g = face->glyph;
+    BlitGlyph(g->bitmap, int((penX + 32) >> 6) + g->bitmap_left, baseline - g->bitmap_top, painter);
+    penX += g->advance.x;
+  }
+}
+
+int TCanvas::TextWidth(const std::string& utf8Text) {
+  if (utf8Text.empty()) return 0;
+  bool embolden = false;
+  FT_Face face = PreparedFace(Font, embolden);
+  FT_Pos width = 0;
+  for (char32_t cp : DecodeUtf8(utf8Text))
+    if (LoadGlyph(face, cp, embolden, false)) width += face->glyph->advance.x;
+  return int((width + 63) >> 6);
+}
+
+int TCanvas::TextHeight(const std::string&) {
+  bool embolden = false;
+  FT_Face face = PreparedFace(Font, embolden);
+  const FT_Size_Metrics& m = face->size->metrics;
+  return int((m.ascender - m.descender + 63) >> 6);
+}
