@@ -1,0 +1,250 @@
+// The main window: its widgets at the design geometry, the events it forwards to the
+// workspace, and the display of the workspace's state.
+#include "MainWindow.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QMessageBox>
+#include <QScrollArea>
+#include <QTimer>
+
+namespace {
+
+void ApplyGeometry(QWidget* w, const TControl& c) {
+  w->setGeometry(c.Left, c.Top, std::max(0, c.Width), std::max(0, c.Height));
+}
+
+QColor ToQColor(TColor c) {
+  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+}
+
+QFrame* MakePanel(QWidget* parent, const TPanel& panel) {
+  auto* frame = new QFrame(parent);
+  if (panel.Bordered) {
+    frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+  } else {
+    frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  }
+  frame->setAutoFillBackground(true);
+  QPalette pal = frame->palette();
+  pal.setColor(QPalette::Window, ToQColor(panel.Color));
+  frame->setPalette(pal);
+  ApplyGeometry(frame, panel);
+  return frame;
+}
+
+TImageButton* MakeButton(QWidget* parent, const TButton& b) {
+  auto* button = new TImageButton(parent, b.ImageMarginLeft);
+  button->setText(QString::fromStdString(b.Caption));
+  if (b.ImageIndex >= 0) {
+    button->setIcon(MakeVitrelleIcon(b.ImageIndex));
+    button->setIconSize(QSize(32, 32));
+  }
+  if (!b.Hint.empty()) button->setToolTip(QString::fromStdString(b.Hint));
+  button->setFocusPolicy(Qt::TabFocus);
+  ApplyGeometry(button, b);
+  return button;
+}
+
+QLabel* MakeLabel(QWidget* parent, const TLabel& l) {
+  auto* label = new QLabel(QString::fromStdString(l.Caption), parent);
+  label->move(l.Left, l.Top);
+  label->adjustSize();
+  return label;
+}
+
+}  // namespace
+
+TMainWindow::TMainWindow(QWidget* parent) : QWidget(parent) {
+  FHost = std::make_unique<TQtHost>(this);
+  FForm = std::make_unique<TFrmModulePhoto>(FHost.get());
+  BuildWidgets();
+  ConnectEvents();
+  Sync();
+}
+
+TMainWindow::~TMainWindow() = default;
+
+void TMainWindow::BuildWidgets() {
+  TFrmModulePhoto& f = *FForm;
+  setWindowTitle(QString::fromUtf8(f.Caption.c_str()));
+  // The design's minimum of 1024 x 768 counts the window frame; its client area at that
+  // size is the design's 1008 x 730.
+  setMinimumSize(f.ClientWidth, f.ClientHeight);
+  resize(f.ClientWidth, f.ClientHeight);
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, ToQColor(f.Color));
+  setPalette(pal);
+  QFont font(QString::fromStdString(f.FontName));
+  font.setPixelSize(f.FontHeight);
+  font.setStyleHint(QFont::SansSerif);
+  setFont(font);
+
+  ImgPhotoMaison = new TPictureWidget(this);
+  ImgPhotoMaison->setCursor(Qt::CrossCursor);
+  ImgProduit = new TPictureWidget(this);
+  ImgProduit->raise();  // above the photo, so it gets the presses on the product
+
+  scBxInfos = new QScrollArea(this);
+  scBxInfos->setWidgetResizable(false);
+  FPanelContent = new QWidget();
+  FPanelContent->resize(f.scBxInfos.Width - 4, 723 + 4);
+  scBxInfos->setWidget(FPanelContent);  // the scroll area owns it
+
+  panApercu = MakePanel(FPanelContent, f.panApercu);
+  ImgProduitApercu = new TPictureWidget(panApercu);
+  ApplyGeometry(ImgProduitApercu, f.ImgProduitApercu);
+
+  pnlGestionImg = MakePanel(FPanelContent, f.pnlGestionImg);
+  btnProduitPhoto = MakeButton(pnlGestionImg, f.btnProduitPhoto);
+  btnEffProduit = MakeButton(pnlGestionImg, f.btnEffProduit);
+  BtnClientPhoto = MakeButton(pnlGestionImg, f.BtnClientPhoto);
+  btnEffClient = MakeButton(pnlGestionImg, f.btnEffClient);
+
+  pnlLargeur = MakePanel(FPanelContent, f.pnlLargeur);
+  lblOptions = MakeLabel(pnlLargeur, f.lblOptions);
+  btnPropor = MakeButton(pnlLargeur, f.btnPropor);
+  btnPerso = MakeButton(pnlLargeur, f.btnPerso);
+  lblMention = MakeLabel(pnlLargeur, f.lblMention);
+  cbMention = new QComboBox(pnlLargeur);
+  cbMention->setEditable(false);
+  for (const std::string& item : f.cbMention.Items)
+    cbMention->addItem(QString::fromStdString(item));
+  cbMention->setGeometry(f.cbMention.Left, f.cbMention.Top, f.cbMention.Width,
+                         std::max(f.cbMention.Height, cbMention->sizeHint().height()));
+
+  panInfos = MakePanel(FPanelContent, f.panInfos);
+  btnExportImage = MakeButton(panInfos, f.btnExportImage);
+  lblInstruction = new QLabel(panInfos);
+  ApplyGeometry(lblInstruction, f.lblInstruction);
+  lblInstruction->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  lblInstruction->setWordWrap(f.lblInstruction.WordWrap);
+  QFont bold(QString::fromStdString(f.FontName));
+  bold.setStyleHint(QFont::SansSerif);
+  bold.setPixelSize(f.lblInstruction.FontHeight);
+  bold.setBold(f.lblInstruction.Bold);
+  lblInstruction->setFont(bold);
+}
+
+void TMainWindow::ConnectEvents() {
+  TFrmModulePhoto& f = *FForm;
+  auto onClick = [this](QPushButton* button, void (TFrmModulePhoto::*handler)()) {
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { Guarded([this, handler] { (FForm.get()->*handler)(); }); });
+  };
+  onClick(btnProduitPhoto, &TFrmModulePhoto::btnProduitPhotoClick);
+  onClick(btnEffProduit, &TFrmModulePhoto::btnEffProduitClick);
+  onClick(BtnClientPhoto, &TFrmModulePhoto::BtnClientPhotoClick);
+  onClick(btnEffClient, &TFrmModulePhoto::btnEffClientClick);
+  onClick(btnPropor, &TFrmModulePhoto::btnProporClick);
+  onClick(btnPerso, &TFrmModulePhoto::btnPersoClick);
+  onClick(btnExportImage, &TFrmModulePhoto::btnExportImageClick);
+  // activated: the user's choices only, as the change handler wants.
+  connect(cbMention, &QComboBox::activated, this,
+          [this, &f](int index) { Guarded([&f, index] { f.SelectMention(index); }); });
+
+  ImgPhotoMaison->OnMouseDown = [this, &f](TMouseButton b, TShiftState s, int x, int y) {
+    Guarded([&] { f.ImgPhotoMaisonMouseDown(b, s, x, y); });
+  };
+  ImgPhotoMaison->OnMouseMove = [this, &f](TShiftState s, int x, int y) {
+    if (!f.isDrawing) return;  // nothing to show for a move without a frame
+    Guarded([&] { f.ImgPhotoMaisonMouseMove(s, x, y); });
+  };
+  ImgPhotoMaison->OnMouseUp = [this, &f](TMouseButton b, TShiftState s, int x, int y) {
+    Guarded([&] { f.ImgPhotoMaisonMouseUp(b, s, x, y); });
+  };
+  ImgProduit->OnMouseDown = [this, &f](TMouseButton b, TShiftState s, int x, int y) {
+    Guarded([&] { f.ImgProduitMouseDown(b, s, x, y); });
+  };
+  ImgProduit->OnMouseMove = [this, &f](TShiftState s, int x, int y) {
+    if (!f.isDragging) return;
+    Guarded([&] { f.ImgProduitMouseMove(s, x, y); });
+  };
+  ImgProduit->OnMouseUp = [this, &f](TMouseButton b, TShiftState s, int x, int y) {
+    Guarded([&] { f.ImgProduitMouseUp(b, s, x, y); });
+  };
+}
+
+void TMainWindow::Guarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const EAbort&) {
+    // the silent abort: no message
+  } catch (const std::exception& e) {
+    Sync();
+    ShowException(e.what());
+  } catch (...) {
+    Sync();
+    ShowException(std::string());
+  }
+  Sync();
+}
+
+void TMainWindow::ShowException(const std::string& message) {
+  if (ExceptionHook) {
+    ExceptionHook(message);
+    return;
+  }
+  QMessageBox box(QMessageBox::Critical, QString::fromUtf8(txtApplicationTitle),
+                  QString::fromStdString(message), QMessageBox::Ok, this);
+  box.exec();
+}
+
+void TMainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (FActivationPosted) return;
+  FActivationPosted = true;
+  // Once the window is on screen, so that a failing preview's message box has a parent.
+  QTimer::singleShot(0, this, [this] { Guarded([this] { FForm->FormActivate(); }); });
+}
+
+void TMainWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Guarded([this] { FForm->SetClientSize(width(), height()); });
+}
+
+void TMainWindow::Sync() {
+  TFrmModulePhoto& f = *FForm;
+  ApplyGeometry(ImgPhotoMaison, f.ImgPhotoMaison);
+  ImgPhotoMaison->setEnabled(f.ImgPhotoMaison.Enabled);
+  RenderImageControl(f.ImgPhotoMaison, FPhotoRendering, f.Color);
+  ImgPhotoMaison->SetImage(ToQImage(FPhotoRendering));
+
+  ApplyGeometry(ImgProduit, f.ImgProduit);
+  ImgProduit->setVisible(f.ImgProduit.Visible && f.ImgProduit.Width > 0 && f.ImgProduit.Height > 0);
+  if (ImgProduit->isVisibleTo(this)) {
+    TBitmap productRendering;
+    RenderProductOverPhoto(f.ImgProduit, FPhotoRendering, productRendering);
+    ImgProduit->SetImage(ToQImage(productRendering));
+  }
+
+  ApplyGeometry(scBxInfos, f.scBxInfos);
+  TBitmap preview;
+  RenderImageControl(f.ImgProduitApercu, preview, f.panApercu.Color);
+  ImgProduitApercu->SetImage(ToQImage(preview));
+
+  const std::pair<TImageButton*, const TButton*> buttons[] = {{btnProduitPhoto, &f.btnProduitPhoto},
+                                                              {btnEffProduit, &f.btnEffProduit},
+                                                              {BtnClientPhoto, &f.BtnClientPhoto},
+                                                              {btnEffClient, &f.btnEffClient},
+                                                              {btnPropor, &f.btnPropor},
+                                                              {btnPerso, &f.btnPerso},
+                                                              {btnExportImage, &f.btnExportImage}};
+  for (const auto& [widget, state] : buttons) {
+    widget->setEnabled(state->Enabled);
+    widget->setVisible(state->Visible);
+  }
+
+  cbMention->setEnabled(f.cbMention.Enabled);
+  if (cbMention->currentIndex() != f.cbMention.ItemIndex) {
+    const QSignalBlocker block(cbMention);
+    cbMention->setCurrentIndex(f.cbMention.ItemIndex);
+  }
+
+  lblInstruction->setText(QString::fromUtf8(f.lblInstruction.Caption.c_str()));
+  QPalette pal = lblInstruction->palette();
+  pal.setColor(QPalette::WindowText, ToQColor(f.lblInstruction.FontColor));
+  lblInstruction->setPalette(pal);
+}

@@ -1,0 +1,112 @@
+// The two picture dialogs and the message boxes, over Qt's own (non-native) file dialog
+// so that the open dialog can carry a preview drawn by our picture classes.
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+
+#include "MainWindow.h"
+
+namespace {
+
+// Qt reads the patterns of a filter from its last parentheses, separated by spaces; our
+// descriptions are shown as they are (details hidden) with the patterns added for Qt.
+QStringList QtFilters(const std::vector<TFileFilter>& filters) {
+  QStringList list;
+  for (const TFileFilter& f : filters) {
+    QString patterns = QString::fromStdString(f.Pattern);
+    patterns.replace(';', ' ');
+    list << QString::fromStdString(f.Description) + " (" + patterns + ")";
+  }
+  return list;
+}
+
+void PrepareDialog(QFileDialog& qt, const TFileDialog& dialog) {
+  qt.setOption(QFileDialog::DontUseNativeDialog);
+  qt.setOption(QFileDialog::HideNameFilterDetails);
+  qt.setWindowTitle(QString::fromStdString(dialog.Title));
+  const QStringList filters = QtFilters(dialog.Filter);
+  qt.setNameFilters(filters);
+  if (dialog.FilterIndex >= 1 && dialog.FilterIndex <= filters.size())
+    qt.selectNameFilter(filters[dialog.FilterIndex - 1]);
+  if (dialog.Options & ofForceShowHidden) qt.setFilter(qt.filter() | QDir::Hidden);
+  qt.setSizeGripEnabled((dialog.Options & ofEnableSizing) != 0);
+  if (!dialog.FileName.empty()) qt.selectFile(QString::fromStdString(dialog.FileName));
+}
+
+void TakeChoice(QFileDialog& qt, TFileDialog& dialog) {
+  const QStringList files = qt.selectedFiles();
+  dialog.FileName = files.isEmpty() ? std::string() : files.first().toStdString();
+  const int row = QtFilters(dialog.Filter).indexOf(qt.selectedNameFilter());
+  if (row >= 0) dialog.FilterIndex = row + 1;
+}
+
+// The preview: the file loaded through the picture registry, laid into the pane as the
+// window's own preview lays it (centred, scaled down keeping its shape).
+void ShowPreview(QLabel& pane, const QString& path) {
+  TImage image;
+  image.Width = 225;
+  image.Height = 214;
+  image.Center = true;
+  image.Proportional = true;
+  QImage shown;
+  try {
+    if (!path.isEmpty() && QFileInfo(path).isFile()) {
+      image.Picture.LoadFromFile(path.toStdString());
+      TBitmap rendering;
+      RenderImageControl(image, rendering, clWhite);
+      shown = ToQImage(rendering);
+    }
+  } catch (const std::exception&) {
+    shown = QImage();  // not a picture we can read: an empty pane
+  }
+  if (shown.isNull())
+    pane.clear();
+  else
+    pane.setPixmap(QPixmap::fromImage(shown));
+}
+
+}  // namespace
+
+bool TQtHost::ExecuteOpenPictureDialog(TFileDialog& dialog) {
+  if (OpenDialogHook) return OpenDialogHook(dialog);
+  QFileDialog qt(FParent);
+  PrepareDialog(qt, dialog);
+  qt.setAcceptMode(QFileDialog::AcceptOpen);
+  qt.setFileMode(QFileDialog::ExistingFile);
+  auto* preview = new QLabel(&qt);
+  preview->setFixedSize(225, 214);
+  preview->setAlignment(Qt::AlignCenter);
+  preview->setFrameShape(QFrame::StyledPanel);
+  preview->setStyleSheet("background: white");
+  if (auto* grid = qobject_cast<QGridLayout*>(qt.layout()))
+    grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1, Qt::AlignTop);
+  QObject::connect(&qt, &QFileDialog::currentChanged, preview,
+                   [preview](const QString& path) { ShowPreview(*preview, path); });
+  if (qt.exec() != QDialog::Accepted) return false;
+  TakeChoice(qt, dialog);
+  return true;
+}
+
+bool TQtHost::ExecuteSavePictureDialog(TFileDialog& dialog) {
+  if (SaveDialogHook) return SaveDialogHook(dialog);
+  QFileDialog qt(FParent);
+  PrepareDialog(qt, dialog);
+  qt.setAcceptMode(QFileDialog::AcceptSave);
+  qt.setFileMode(QFileDialog::AnyFile);
+  qt.setDefaultSuffix(QString::fromStdString(dialog.DefaultExt));
+  qt.setOption(QFileDialog::DontConfirmOverwrite, (dialog.Options & ofOverwritePrompt) == 0);
+  if (qt.exec() != QDialog::Accepted) return false;
+  TakeChoice(qt, dialog);
+  return true;
+}
+
+void TQtHost::ShowMessage(const std::string& text) {
+  if (MessageHook) {
+    MessageHook(text);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(txtApplicationTitle),
+                  QString::fromStdString(text), QMessageBox::Ok, FParent);
+  box.exec();
+}

@@ -1,0 +1,83 @@
+// Importing the client photo and the product picture, and the two clear buttons.
+#include "ModulePhotos.h"
+
+namespace {
+
+// The extension of the name part, from its last dot, dot included; empty without one.
+std::string ExtensionOf(const std::string& fileName) {
+  const size_t slash = fileName.find_last_of('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = fileName.find_last_of('.');
+  if (dot == std::string::npos || dot < nameStart) return {};
+  return fileName.substr(dot);
+}
+
+// ASCII letters only: the accepted extensions are ASCII, other bytes of a UTF-8 name
+// must stay as they are.
+std::string LowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return s;
+}
+
+bool IsAcceptedExtension(const std::string& ext) {
+  for (const char* accepted : {".jpg", ".jpeg", ".gif", ".png", ".bmp"})
+    if (ext == accepted) return true;
+  return false;
+}
+
+}  // namespace
+
+bool TFrmModulePhoto::ExecuteOpenDialog(const char* title) {
+  PictDialogMaison.Title = title;
+  return FHost != nullptr && FHost->ExecuteOpenPictureDialog(PictDialogMaison);
+}
+
+void TFrmModulePhoto::BtnClientPhotoClick() {
+  if (!ExecuteOpenDialog(txtTitleClientPhoto)) return;
+  const std::string fileName = PictDialogMaison.FileName;
+  if (!IsAcceptedExtension(LowerAscii(ExtensionOf(fileName)))) {
+    ShowMessage(txtBadFormat);
+    return;
+  }
+  if (!clientPhoto) clientPhoto = std::make_unique<TPicture>();
+  // The holder keeps its previous picture when loading fails.
+  try {
+    clientPhoto->LoadFromFile(fileName);
+  } catch (const EFOpenError& e) {
+    ShowMessage(std::string(txtOpenErrorPrefix) + e.Message());
+    return;
+  } catch (const std::exception&) {
+    ShowMessage(txtOpenFailed);
+    return;
+  }
+  FitClientPhoto();
+  ImgProduit.Visible = false;
+  ImgPhotoMaison.Enabled = true;
+  btnEffClient.Enabled = true;
+  SetInstruction(txtPlace, clBlack);
+}
+
+void TFrmModulePhoto::btnProduitPhotoClick() {
+  if (!ExecuteOpenDialog(txtTitleProductPhoto)) return;
+  const std::string fileName = PictDialogMaison.FileName;
+  // Folded like the client photo's extension: PRODUIT.PNG is as good as produit.png.
+  if (!IsAcceptedExtension(LowerAscii(ExtensionOf(fileName)))) {
+    ShowMessage(txtBadFormat);
+    return;
+  }
+  productPath = fileName;
+  LoadProductPreview();
+}
+
+void TFrmModulePhoto::LoadProductPreview() {
+  ImgProduitApercu.Picture.LoadFromFile(productPath);
+}
+
+void TFrmModulePhoto::ClearClientPhoto() {
+  ClearProduct();
+  SetInstruction(txtImport, clBlack);
+  ImgPhotoMaison.Picture.SetGraphic(nullptr);
+  btnEffClient.Enabled = false;
+  ImgPhotoMaison.Enabled = false;
+}
