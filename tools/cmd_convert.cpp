@@ -1,0 +1,30 @@
+// vitrelle-img convert ENTREE SORTIE: the export's route. Load by extension, assign to a new
+// picture of the class registered for the output's extension, save.
+#include "commands.h"
+#include "framework.h"
+
+namespace {
+
+std::string ExtensionOf(const std::string& fileName) {
+  const size_t slash = fileName.find_last_of('/');
+  const size_t dot = fileName.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return fileName.substr(dot + 1);
+}
+
+}  // namespace
+
+int CmdConvert(const TArgs& args) {
+  ExpectArgCount(args, 2, 2);
+  const std::string ext = ExtensionOf(args[1]);
+  const TGraphicClass* outputClass = TPicture::FindFileFormat(ext);
+  if (!outputClass)
+    throw EInvalidGraphic("Format de fichier image inconnu pour l'enregistrement" +
+                          (ext.empty() ? std::string() : " (." + ext + ")"));
+  TPicture picture;
+  picture.LoadFromFile(args[0]);
+  std::unique_ptr<TGraphic> output = outputClass->Create();
+  output->Assign(*picture.Graphic());
+  output->SaveToFile(args[1]);
+  return 0;
+}

@@ -1,0 +1,88 @@
+// vitrelle-img render ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH]: the picture drawn
+// with its own Draw over a plain background, as the workspace shows it, written as P6.
+#include <charconv>
+
+#include "commands.h"
+#include "framework.h"
+
+namespace {
+
+struct TRenderOptions {
+  TColor Background = clWhite;
+  int Width = 0;  // 0: the picture's own size
+  int Height = 0;
+};
+
+bool ParseInt(const std::string& s, int base, int& value) {
+  const char* end = s.data() + s.size();
+  auto [p, ec] = std::from_chars(s.data(), end, value, base);
+  return ec == std::errc() && p == end && !s.empty();
+}
+
+TColor ParseColor(const std::string& s) {
+  int v = 0;
+  if (s.size() != 6 || !ParseInt(s, 16, v))
+    throw TUsageError("couleur de fond invalide « " + s + " » (attendu : RRGGBB)");
+  return RGBColor(uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v));
+}
+
+void ParseSize(const std::string& s, TRenderOptions& o) {
+  const size_t x = s.find_first_of("xX");
+  if (x == std::string::npos || !ParseInt(s.substr(0, x), 10, o.Width) ||
+      !ParseInt(s.substr(x + 1), 10, o.Height) || o.Width <= 0 || o.Height <= 0)
+    throw TUsageError("taille invalide « " + s + " » (attendu : LxH, par exemple 800x600)");
+}
+
+TRenderOptions ParseOptions(const TArgs& args) {
+  TRenderOptions o;
+  for (size_t i = 2; i < args.size(); i += 2) {
+    if (i + 1 >= args.size()) throw TUsageError("valeur manquante après " + args[i]);
+    if (args[i] == "--fond")
+      o.Background = ParseColor(args[i + 1]);
+    else if (args[i] == "--taille")
+      ParseSize(args[i + 1], o);
+    else
+      throw TUsageError("option inconnue « " + args[i] + " »");
+  }
+  return o;
+}
+
+void WritePpm(const TBitmap& bitmap, const std::string& fileName) {
+  TMemoryStream out;
+  const std::string header =
+      "P6\n" + std::to_string(bitmap.Width()) + " " + std::to_string(bitmap.Height()) + "\n255\n";
+  out.WriteBuffer(header.data(), int64_t(header.size()));
+  std::vector<uint8_t> rgb(size_t(bitmap.Width()) * 3);
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    const uint8_t* src = bitmap.GetScanline(y);
+    for (size_t i = 0; i < rgb.size(); i += 3) {
+      rgb[i] = src[i + 2];
+      rgb[i + 1] = src[i + 1];
+      rgb[i + 2] = src[i];
+    }
+    out.WriteBuffer(rgb.data(), int64_t(rgb.size()));
+  }
+  out.SaveToFile(fileName);
+}
+
+}  // namespace
+
+int CmdRender(const TArgs& args) {
+  if (args.size() < 2) throw TUsageError("argument manquant");
+  TRenderOptions o = ParseOptions(args);
+  TPicture picture;
+  picture.LoadFromFile(args[0]);
+  TGraphic& graphic = *picture.Graphic();
+  if (o.Width == 0) o.Width = graphic.Width(), o.Height = graphic.Height();
+  if (o.Width <= 0 || o.Height <= 0) throw EInvalidGraphic("L'image est vide");
+  TBitmap target;
+  target.SetPixelFormat(pf24bit);
+  target.SetSize(o.Width, o.Height);
+  TCanvas& canvas = target.Canvas();
+  canvas.Brush.Color = o.Background;
+  canvas.Brush.Style = bsSolid;
+  canvas.FillRect(Rect(0, 0, o.Width, o.Height));
+  graphic.Draw(canvas, Rect(0, 0, o.Width, o.Height));
+  WritePpm(target, args[1]);
+  return 0;
+}
