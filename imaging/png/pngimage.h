@@ -200,7 +200,8 @@ class TChunk {
   const uint8_t* Data() const { return fData.data(); }
   uint32_t DataSize() const { return fDataSize; }
   TPngImage* Owner() const { return fOwner; }
-  const TChunkName& Name() const { return fName; }
+  // The name read from the file, or the class's own name for a chunk built in memory.
+  TChunkName Name() const;
   void SetName(const TChunkName& name) { fName = name; }
 
   // Copies name and data.
@@ -413,6 +414,7 @@ class TChunktRNS : public TChunk {
   bool SaveToStream(TStream& stream) override;
 
   bool BitTransparency() const { return fBitTransparency; }
+  void SetBitTransparency(bool value) { fBitTransparency = value; }
   TColor TransparentColor() const;
   void SetTransparentColor(TColor rgb);
 

@@ -1,0 +1,191 @@
+// Row converters: from an unfiltered PNG row (big-endian samples in R, G, B, A order) into
+// the image buffers (bottom-up pixel rows in blue, green, red or indices, alpha plane,
+// low-byte plane). Each converter is one tight loop; the plain (non-interlaced) variants
+// are instantiated with the column step fixed at 1.
+#include <cstring>
+
+#include "png_decode_internal.h"
+
+namespace {
+
+// Column of the k-th pixel of the row.
+template <bool Interlaced>
+inline uint32_t Column(uint32_t k, uint32_t x0, uint32_t dx) {
+  if constexpr (Interlaced) return x0 + k * dx;
+  return k;
+}
+
+// Bit field of `bits` bits at pixel position x of a packed row (first pixel high).
+inline uint32_t GetField(const uint8_t* row, uint32_t x, int bits) {
+  const uint32_t bit = x * uint32_t(bits);
+  const int shift = 8 - bits - int(bit & 7);
+  return (row[bit >> 3] >> shift) & ((1u << bits) - 1);
+}
+
+inline void SetField(uint8_t* row, uint32_t x, int bits, uint32_t value) {
+  const uint32_t bit = x * uint32_t(bits);
+  const int shift = 8 - bits - int(bit & 7);
+  const uint8_t mask = uint8_t(((1u << bits) - 1) << shift);
+  row[bit >> 3] = uint8_t((row[bit >> 3] & ~mask) | ((value << shift) & mask));
+}
+
+// Indices and grey levels of 1, 4 and 8 bits are kept as they are.
+template <int Bits>
+void PackedPlain(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t, uint32_t,
+                 const uint8_t*) {
+  std::memcpy(t.Pixels, s, (size_t(count) * Bits + 7) / 8);
+}
+
+template <int Bits>
+void PackedAdam7(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
+                 const uint8_t*) {
+  for (uint32_t k = 0; k < count; ++k) SetField(t.Pixels, x0 + k * dx, Bits, GetField(s, k, Bits));
+}
+
+// 2-bit samples are held as 4-bit pixels. Palette indices keep their value; grey levels
+// are spread over the 16-entry ramp (v * 5 = bit replication) so that level 3 is white.
+template <bool Interlaced, uint32_t Scale>
+void TwoBit(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
+            const uint8_t*) {
+  for (uint32_t k = 0; k < count; ++k)
+    SetField(t.Pixels, Column<Interlaced>(k, x0, dx), 4, GetField(s, k, 2) * Scale);
+}
+
+template <bool Interlaced>
+void Grey16(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
+            const uint8_t*) {
+  for (uint32_t k = 0; k < count; ++k, s += 2) {
+    const uint32_t x = Column<Interlaced>(k, x0, dx);
+    t.Pixels[x] = s[0];
+    t.Extra[x] = s[1];
+  }
+}
+
+template <bool Interlaced, bool Gamma>
+void Rgb8(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
+          const uint8_t* g) {
+  uint8_t* d = t.Pixels;
+  for (uint32_t k = 0; k < count; ++k, s += 3) {
+    uint8_t* p = d + 3 * size_t(Column<Interlaced>(k, x0, dx));
+    if constexpr (Gamma) {
+      p[0] = g[s[2]];
+      p[1] = g[s[1]];
+      p[2] = g[s[0]];
+    } else {
+      p[0] = s[2];
+      p[1] = s[1];
+      p[2] = s[0];
+    }
+  }
+}
+
+template <bool Interlaced>
+void Rgb16(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
+           const uint8_t* g) {
+  for (uint32_t k = 0; k < count; ++k, s += 6) {
+    const size_t x = 3 * size_t(Column<Interlaced>(k, x0, dx));
+    uint8_t* p = t.Pixels + x;
+    uint8_t* e = t.Extra + x;
+    p[0] = g[s[4]];
+    p[1] = g[s[2]];
+    p[2] = g[s[0]];
+    e[0] = g[s[5]];
+    e[1] = g[s[3]];
+    e[2] = g[s[1]];
+  }
+}
+
+template <bool Interlaced>
+void GreyAlpha8(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
+                const uint8_t*) {
+  for (uint32_t k = 0; k < count; ++k, s += 2) {
+    const uint32_t x = Column<Interlaced>(k, x0, dx);
+    t.Pixels[x] = s[0];
+    t.Alpha[x] = s[1];
+  }
+}
+
+template <bool Interlaced>
+void GreyAlpha16(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
+                 const uint8_t*) {
+  for (uint32_t k = 0; k < count; ++k, s += 4) {
+    const uint32_t x = Column<Interlaced>(k, x0, dx);
+    t.Pixels[x] = s[0];
+    t.Extra[x] = s[1];
+    t.Alpha[x] = s[2];
+  }
+}
+
+template <bool Interlaced, bool Gamma>
+void Rgba8(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
+           const uint8_t* g) {
+  for (uint32_t k = 0; k < count; ++k, s += 4) {
+    const uint32_t x = Column<Interlaced>(k, x0, dx);
+    uint8_t* p = t.Pixels + 3 * size_t(x);
+    if constexpr (Gamma) {
+      p[0] = g[s[2]];
+      p[1] = g[s[1]];
+      p[2] = g[s[0]];
+    } else {
+      p[0] = s[2];
+      p[1] = s[1];
+      p[2] = s[0];
+    }
+    t.Alpha[x] = s[3];
+  }
+}
+
+template <bool Interlaced>
+void Rgba16(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
+            const uint8_t* g) {
+  for (uint32_t k = 0; k < count; ++k, s += 8) {
+    const uint32_t x = Column<Interlaced>(k, x0, dx);
+    uint8_t* p = t.Pixels + 3 * size_t(x);
+    uint8_t* e = t.Extra + 3 * size_t(x);
+    p[0] = g[s[4]];
+    p[1] = g[s[2]];
+    p[2] = g[s[0]];
+    e[0] = g[s[5]];
+    e[1] = g[s[3]];
+    e[2] = g[s[1]];
+    t.Alpha[x] = s[6];
+  }
+}
+
+template <bool I>
+TRowConverter Choose(int colorType, int bitDepth, bool identityGamma) {
+  switch (colorType) {
+    case 0:
+    case 3:
+      switch (bitDepth) {
+        case 1:
+          return I ? PackedAdam7<1> : PackedPlain<1>;
+        case 2:
+          return colorType == 0 ? TwoBit<I, 5> : TwoBit<I, 1>;
+        case 4:
+          return I ? PackedAdam7<4> : PackedPlain<4>;
+        case 8:
+          return I ? PackedAdam7<8> : PackedPlain<8>;
+        case 16:
+          return colorType == 0 ? Grey16<I> : nullptr;
+      }
+      return nullptr;
+    case 2:
+      if (bitDepth == 8) return identityGamma ? Rgb8<I, false> : Rgb8<I, true>;
+      return bitDepth == 16 ? Rgb16<I> : nullptr;
+    case 4:
+      if (bitDepth == 8) return GreyAlpha8<I>;
+      return bitDepth == 16 ? GreyAlpha16<I> : nullptr;
+    case 6:
+      if (bitDepth == 8) return identityGamma ? Rgba8<I, false> : Rgba8<I, true>;
+      return bitDepth == 16 ? Rgba16<I> : nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+TRowConverter ChooseRowConverter(int colorType, int bitDepth, bool interlaced, bool identityGamma) {
+  return interlaced ? Choose<true>(colorType, bitDepth, identityGamma)
+                    : Choose<false>(colorType, bitDepth, identityGamma);
+}
