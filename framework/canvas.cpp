@@ -20,7 +20,12 @@ class TPlotter {
     if (x < 0 || y < 0 || x >= FView.Width || y >= FView.Height) return;
     uint8_t* row = FView.Row(y);
     uint32_t value = FRaw;
-    if (FMode == pmNotXor) value = ~(ReadRaw(row, x, FView.BitCount) ^ FRaw) & FMask;
+    if (FMode == pmNotXor) {
+      // Bits outside the colour (alpha byte, the spare bit of 5-5-5) are kept so that a
+      // second pass restores the pixel exactly.
+      uint32_t old = ReadRaw(row, x, FView.BitCount);
+      value = (~(old ^ FRaw) & FMask) | (old & ~FMask);
+    }
     WriteRaw(row, x, FView.BitCount, value);
   }
 

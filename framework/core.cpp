@@ -45,7 +45,11 @@ uint64_t CheckedDibSize(int64_t width, int64_t height, int bitCount) {
   constexpr int64_t kMaxSide = int64_t(1) << 31;
   width = std::clamp<int64_t>(width, 0, kMaxSide);
   height = std::clamp<int64_t>(height, 0, kMaxSide);
-  uint64_t bytes = uint64_t(DibStride(width, bitCount)) * uint64_t(height);
+  // Clamped sides still overflow 64 bits at 32 bits per pixel: refuse before multiplying.
+  uint64_t stride = uint64_t(DibStride(width, bitCount));
+  if (height != 0 && stride > std::numeric_limits<uint64_t>::max() / uint64_t(height))
+    CheckImageBudget(std::numeric_limits<uint64_t>::max());
+  uint64_t bytes = stride * uint64_t(height);
   CheckImageBudget(bytes);
   return bytes;
 }

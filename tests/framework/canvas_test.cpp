@@ -1,0 +1,174 @@
+// Canvas drawing: the rubber band's NOT-XOR rectangle, outlines, hatches and text.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "test_support.h"
+
+namespace {
+
+std::vector<uint8_t> Snapshot(const TBitmap& bmp) {
+  std::vector<uint8_t> bytes;
+  for (int y = 0; y < bmp.Height(); ++y)
+    bytes.insert(bytes.end(), bmp.GetScanline(y), bmp.GetScanline(y) + bmp.BytesPerRow());
+  return bytes;
+}
+
+void MakeBitmap(TBitmap& bmp, TPixelFormat format, int w, int h, int seed) {
+  bmp.SetPixelFormat(format);
+  bmp.SetSize(w, h);
+  FillPattern(bmp, seed);
+}
+
+}  // namespace
+
+// Drawing the same rubber band twice must give back the photograph exactly, whatever the
+// pen width, style, brush and clipping.
+TEST(CanvasNotXor, RectangleDrawnTwiceRestoresPixels) {
+  const TPixelFormat formats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
+  const TRect rects[] = {{3, 4, 30, 20}, {-5, -5, 12, 9}, {25, 15, 50, 40}, {30, 20, 3, 4}};
+  for (TPixelFormat format : formats)
+    for (int width : {1, 3})
+      for (TPenStyle style : {psSolid, psDot})
+        for (TBrushStyle brush : {bsClear, bsFDiagonal, bsSolid})
+          for (const TRect& r : rects) {
+            SCOPED_TRACE(testing::Message() << format << " " << width << " " << style << " "
+                                            << brush << " " << r.Left);
+            TBitmap bmp;
+            MakeBitmap(bmp, format, 37, 23, int(format) + width);
+            const std::vector<uint8_t> before = Snapshot(bmp);
+            TCanvas& c = bmp.Canvas();
+            c.Pen.Mode = pmNotXor;
+            c.Pen.Width = width;
+            c.Pen.Style = style;
+            c.Brush.Style = brush;
+            c.Rectangle(r);
+            ASSERT_NE(Snapshot(bmp), before);
+            c.Rectangle(r);
+            const std::vector<uint8_t> after = Snapshot(bmp);
+            size_t diff = 0;
+            while (diff < after.size() && after[diff] == before[diff]) ++diff;
+            ASSERT_EQ(diff, after.size()) << "byte " << diff << " of rows " << bmp.BytesPerRow();
+          }
+}
+
+TEST(CanvasShapes, RectangleExcludesRightAndBottomEdges) {
+  TBitmap bmp;
+  bmp.SetSize(10, 10);
+  TCanvas& c = bmp.Canvas();
+  c.Brush.Color = clWhite;
+  c.FillRect(Rect(0, 0, 10, 10));
+  c.Pen.Color = clRed;
+  c.Brush.Color = clBlue;
+  c.Rectangle(2, 3, 7, 8);
+  EXPECT_EQ(Hex(bmp.PixelColor(2, 3)), Hex(clRed));
+  EXPECT_EQ(Hex(bmp.PixelColor(6, 7)), Hex(clRed));
+  EXPECT_EQ(Hex(bmp.PixelColor(4, 5)), Hex(clBlue));
+  EXPECT_EQ(Hex(bmp.PixelColor(7, 8)), Hex(clWhite));
+  EXPECT_EQ(Hex(bmp.PixelColor(7, 5)), Hex(clWhite));
+  EXPECT_EQ(Hex(bmp.PixelColor(1, 3)), Hex(clWhite));
+}
+
+TEST(CanvasText, FontPixelHeightFollows96Dpi) {
+  TFont f;
+  f.Size = 12;
+  EXPECT_EQ(f.PixelHeight(), 16);
+  f.Size = 8;
+  EXPECT_EQ(f.PixelHeight(), 11);
+  f.Size = 20;
+  EXPECT_EQ(f.PixelHeight(), 27);
+}
+
+// Text changes only glyph pixels, inside its cell, darker towards the ink on white.
+TEST(CanvasText, OnlyGlyphPixelsChange) {
+  for (TPixelFormat format : {pf24bit, pf32bit}) {
+    TBitmap bmp;
+    bmp.SetPixelFormat(format);
+    bmp.SetSize(300, 60);
+    TCanvas& c = bmp.Canvas();
+    c.Brush.Color = clWhite;
+    c.FillRect(Rect(0, 0, 300, 60));
+    c.Font.Size = 14;
+    c.Font.Color = clBlack;
+    const std::string text = "Photo non contractuelle";
+    const int x0 = 10, y0 = 12;
+    c.TextOut(x0, y0, text);
+    const int w = c.TextWidth(text), h = c.TextHeight(text);
+    ASSERT_GT(w, 100);
+    ASSERT_GE(h, c.Font.PixelHeight());
+    int changed = 0, gray = 0;
+    for (int y = 0; y < 60; ++y)
+      for (int x = 0; x < 300; ++x) {
+        TColor p = bmp.PixelColor(x, y);
+        if (p == clWhite) continue;
+        ++changed;
+        EXPECT_TRUE(x >= x0 - 1 && x <= x0 + w && y >= y0 && y < y0 + h) << x << "," << y;
+        EXPECT_EQ(GetRValue(p), GetGValue(p));
+        if (p != clBlack) ++gray;
+      }
+    EXPECT_GT(changed, 200);
+    EXPECT_GT(gray, 20);  // anti-aliased edges
+  }
+}
+
+TEST(CanvasText, NoBackgroundBoxOverAPicture) {
+  TBitmap bmp;
+  MakeBitmap(bmp, pf24bit, 200, 40, 5);
+  const std::vector<uint8_t> before = Snapshot(bmp);
+  TCanvas& c = bmp.Canvas();
+  c.Font.Color = clWhite;
+  c.Font.Size = 12;
+  c.TextOut(5, 5, "il");  // narrow glyphs: most of the cell must stay as it was
+  const std::vector<uint8_t> after = Snapshot(bmp);
+  int changed = 0;
+  for (size_t i = 0; i < before.size(); ++i) changed += before[i] != after[i];
+  EXPECT_GT(changed, 0);
+  EXPECT_LT(changed, 3 * 16 * 8);
+}
+
+TEST(CanvasText, AccentsBoldAndOtherFormats) {
+  TCanvas* c = nullptr;
+  TBitmap bmp;
+  bmp.SetSize(100, 30);
+  c = &bmp.Canvas();
+  c->Font.Size = 12;
+  EXPECT_GT(c->TextWidth("été"), 0);
+  EXPECT_EQ(c->TextWidth("é"), c->TextWidth("e"));  // one glyph, not two bytes' worth
+  const int regular = c->TextWidth("Photo non contractuelle");
+  c->Font.Style = fsBold;
+  EXPECT_GT(c->TextWidth("Photo non contractuelle"), regular);
+  EXPECT_EQ(c->TextWidth(""), 0);
+  // Broken UTF-8 is drawn with a replacement glyph instead of crashing.
+  EXPECT_GT(c->TextWidth(std::string("a\xC3", 2)), c->TextWidth("a"));
+
+  TBitmap indexed;
+  indexed.SetPixelFormat(pf8bit);
+  indexed.SetSize(60, 30);
+  indexed.Canvas().Font.Color = clWhite;
+  indexed.Canvas().TextOut(2, 2, "Ça");
+  bool any = false;
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 60; ++x) any |= indexed.PixelColor(x, y) != clBlack;
+  EXPECT_TRUE(any);
+
+  // On a transparent picture the ink brings its own opacity with it.
+  TBitmap clear;
+  clear.SetPixelFormat(pf32bit);
+  clear.SetSize(60, 30);
+  clear.SetAlphaFormat(afDefined);
+  clear.Canvas().Font.Color = clRed;
+  clear.Canvas().Font.Size = 14;
+  clear.Canvas().TextOut(-3, -2, "Ok");  // clipped at the top-left
+  int opaque = 0;
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 60; ++x) {
+      const uint8_t* p = clear.GetScanline(y) + 4 * x;
+      // Over a fully transparent pixel straight alpha keeps the ink colour itself.
+      if (p[3] != 0) {
+        EXPECT_EQ(p[2], 255);
+        EXPECT_EQ(p[0], 0);
+      }
+      opaque += p[3] == 255;
+    }
+  EXPECT_GT(opaque, 10);
+}

@@ -1,0 +1,122 @@
+// Raster operations: nearest-neighbour sampling, masked copies, raster ops and the
+// conversions between pixel formats.
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace {
+
+// A 24-bit row whose pixel i has red = i * 10.
+void Ramp(TBitmap& bmp, int width) {
+  bmp.SetPixelFormat(pf24bit);
+  bmp.SetSize(width, 1);
+  for (int i = 0; i < width; ++i) bmp.SetPixelColor(i, 0, RGBColor(uint8_t(i * 10), 0, 0));
+}
+
+std::vector<int> RedsOf(const TBitmap& bmp, int y = 0) {
+  std::vector<int> v;
+  for (int x = 0; x < bmp.Width(); ++x) v.push_back(GetRValue(bmp.PixelColor(x, y)) / 10);
+  return v;
+}
+
+}  // namespace
+
+// Destination pixel i takes source pixel trunc(i * srcWidth / dstWidth): whole rows and
+// columns are dropped or repeated, never blended.
+TEST(StretchSampling, NearestPixelWithoutBlending) {
+  TBitmap src, dst;
+  Ramp(src, 4);
+  dst.SetSize(8, 1);
+  StretchBlt(dst.View(), Rect(0, 0, 8, 1), src.View(), Rect(0, 0, 4, 1));
+  EXPECT_EQ(RedsOf(dst), (std::vector<int>{0, 0, 1, 1, 2, 2, 3, 3}));
+  dst.SetSize(3, 1);
+  Ramp(src, 7);
+  StretchBlt(dst.View(), Rect(0, 0, 3, 1), src.View(), Rect(0, 0, 7, 1));
+  EXPECT_EQ(RedsOf(dst), (std::vector<int>{0, 2, 4}));
+  // A negative destination width mirrors.
+  dst.SetSize(4, 1);
+  Ramp(src, 4);
+  StretchBlt(dst.View(), Rect(4, 0, 0, 1), src.View(), Rect(0, 0, 4, 1));
+  EXPECT_EQ(RedsOf(dst), (std::vector<int>{3, 2, 1, 0}));
+}
+
+TEST(StretchSampling, ClipsToBothBuffers) {
+  TBitmap src, dst;
+  Ramp(src, 4);
+  dst.SetSize(4, 1);
+  dst.Canvas().Brush.Color = RGBColor(90, 0, 0);
+  dst.Canvas().FillRect(Rect(0, 0, 4, 1));
+  StretchBlt(dst.View(), Rect(-4, 0, 4, 1), src.View(), Rect(0, 0, 4, 1));
+  EXPECT_EQ(RedsOf(dst), (std::vector<int>{2, 2, 3, 3}));
+  StretchBlt(dst.View(), Rect(2, 0, 100, 50), src.View(), Rect(0, 0, 4, 1));  // no overrun
+  EXPECT_EQ(RedsOf(dst), (std::vector<int>{2, 2, 0, 0}));
+}
+
+// Mask bit 1 keeps the destination, 0 takes the source, with the mask scaled like the
+// source.
+TEST(MaskedCopy, MaskBitOneKeepsDestination) {
+  TBitmap src, dst, mask;
+  Ramp(src, 4);
+  mask.SetPixelFormat(pf1bit);
+  mask.SetSize(4, 1);
+  mask.GetScanline(0)[0] = 0b0101'0000;  // keep under source pixels 1 and 3
+  dst.SetSize(8, 1);
+  dst.Canvas().Brush.Color = RGBColor(90, 0, 0);
+  dst.Canvas().FillRect(Rect(0, 0, 8, 1));
+  TPixelView maskView = mask.View();
+  maskView.Colors = nullptr;  // a plain mask, not a picture
+  StretchMaskedCopy(dst.View(), Rect(0, 0, 8, 1), src.View(), Rect(0, 0, 4, 1), maskView);
+  EXPECT_EQ(RedsOf(dst), (std::vector<int>{0, 0, 9, 9, 2, 2, 9, 9}));
+}
+
+TEST(RasterOps, InvertTwiceRestoresAndFillsClip) {
+  TBitmap a, b;
+  a.SetSize(5, 5);
+  FillPattern(a, 1);
+  b.SetSize(5, 5);
+  FillPattern(b, 2);
+  const TColor before = a.PixelColor(2, 2);
+  BitBlt(a.View(), 0, 0, b.View(), Rect(0, 0, 5, 5), ropSrcInvert);
+  EXPECT_NE(a.PixelColor(2, 2), before);
+  BitBlt(a.View(), 0, 0, b.View(), Rect(0, 0, 5, 5), ropSrcInvert);
+  EXPECT_EQ(a.PixelColor(2, 2), before);
+  FillPixels(a.View(), Rect(-10, -10, 100, 1), clLime);
+  EXPECT_EQ(Hex(a.PixelColor(4, 0)), Hex(clLime));
+  EXPECT_EQ(a.PixelColor(2, 2), before);
+}
+
+TEST(FormatConversion, TrueColourFormatsKeepColours) {
+  TBitmap bmp;
+  bmp.SetPixelFormat(pf32bit);
+  bmp.SetSize(3, 1);
+  bmp.SetPixelColor(0, 0, RGBColor(255, 128, 7));
+  bmp.SetPixelColor(1, 0, clWhite);
+  bmp.SetPixelColor(2, 0, RGBColor(8, 4, 16));
+  bmp.SetPixelFormat(pf24bit);
+  EXPECT_EQ(Hex(bmp.PixelColor(0, 0)), Hex(RGBColor(255, 128, 7)));
+  bmp.SetPixelFormat(pf16bit);  // 5-6-5 keeps the top bits, widened back to full range
+  EXPECT_EQ(Hex(bmp.PixelColor(1, 0)), Hex(clWhite));
+  EXPECT_EQ(GetGValue(bmp.PixelColor(2, 0)), 4);
+  bmp.SetPixelFormat(pf15bit);
+  EXPECT_EQ(Hex(bmp.PixelColor(1, 0)), Hex(clWhite));
+  EXPECT_EQ(bmp.Width(), 3);
+}
+
+TEST(FormatConversion, IndexedTargetsTakeNearestEntry) {
+  TBitmap bmp;
+  bmp.SetSize(2, 1);
+  bmp.SetPixelColor(0, 0, RGBColor(250, 5, 5));
+  bmp.SetPixelColor(1, 0, RGBColor(10, 10, 10));
+  bmp.SetPixelFormat(pf1bit);
+  EXPECT_EQ(Hex(bmp.PixelColor(1, 0)), Hex(clBlack));
+  TBitmap c;
+  c.SetSize(2, 1);
+  c.SetPixelColor(0, 0, RGBColor(250, 5, 5));
+  c.SetPixelFormat(pf8bit);
+  ASSERT_FALSE(c.ColorTable().empty());
+  const TColor got = c.PixelColor(0, 0);
+  EXPECT_GT(GetRValue(got), 200);
+  EXPECT_LT(GetGValue(got), 60);
+  c.SetPixelFormat(pf24bit);
+  EXPECT_EQ(c.PixelColor(0, 0), got);
+}
