@@ -181,7 +181,18 @@ void TBitmap::Draw(TCanvas& canvas, const TRect& rect) {
   TPixelView src = View();
   TPixelView dst = canvas.View();
   TRect whole{0, 0, FWidth, FHeight};
-  if (FPixelFormat == pf32bit && FAlphaFormat != afIgnored) {
+  if (FPixelFormat == pf32bit && FAlphaFormat == afDefined) {
+    // The blend takes colours already scaled by their alpha; straight alpha is scaled in
+    // a scratch copy so the bitmap's own pixels stay as they are.
+    std::vector<uint8_t> scratch(FPixels);
+    for (size_t i = 0; i + 3 < scratch.size(); i += 4) {
+      const unsigned a = scratch[i + 3];
+      for (size_t c = 0; c < 3; ++c) scratch[i + c] = uint8_t((scratch[i + c] * a + 127) / 255);
+    }
+    TPixelView premultiplied = src;
+    premultiplied.Bits = scratch.data() + (src.Bits - FPixels.data());
+    AlphaBlendPremultiplied(dst, rect, premultiplied, whole);
+  } else if (FPixelFormat == pf32bit && FAlphaFormat == afPremultiplied) {
     AlphaBlendPremultiplied(dst, rect, src, whole);
   } else if (FTransparent) {
     // Pixels of the transparent colour keep the canvas.

@@ -2,6 +2,8 @@
 // conversions between pixel formats.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "test_support.h"
 
 namespace {
@@ -119,4 +121,28 @@ TEST(FormatConversion, IndexedTargetsTakeNearestEntry) {
   EXPECT_LT(GetGValue(got), 60);
   c.SetPixelFormat(pf24bit);
   EXPECT_EQ(c.PixelColor(0, 0), got);
+}
+
+// Drawing a 32-bit bitmap with alpha composes it over the canvas; straight alpha is
+// scaled first, premultiplied alpha is taken as it is, and the source stays untouched.
+TEST(AlphaDraw, StraightAndPremultipliedAlphaCompose) {
+  for (TAlphaFormat af : {afDefined, afPremultiplied}) {
+    TBitmap src;
+    src.SetPixelFormat(pf32bit);
+    src.SetSize(2, 1);
+    uint8_t* p = src.GetScanline(0);
+    const uint8_t px[8] = {0, 0, 100, 128, 9, 9, 9, 0};  // half red-ish, then clear
+    std::memcpy(p, px, 8);
+    src.SetAlphaFormat(af);
+    TBitmap dst;
+    dst.SetSize(2, 1);
+    dst.Canvas().Brush.Color = clWhite;
+    dst.Canvas().FillRect(Rect(0, 0, 2, 1));
+    dst.Canvas().Draw(0, 0, src);
+    const TColor c = dst.PixelColor(0, 0);
+    EXPECT_NEAR(GetRValue(c), af == afDefined ? 177 : 227, 1);
+    EXPECT_NEAR(GetGValue(c), 127, 1);
+    EXPECT_EQ(Hex(dst.PixelColor(1, 0)), Hex(clWhite));
+    EXPECT_EQ(0, std::memcmp(src.GetScanline(0), px, 8));
+  }
 }
