@@ -1,0 +1,152 @@
+// vitrelle-img as scripts use it: exit codes, French messages, and the pictures it writes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "framework.h"
+
+namespace {
+
+struct TRun {
+  int Code = -1;
+  std::string Out, Err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+class Tool : public testing::Test {
+ protected:
+  void SetUp() override {
+    FDir = std::filesystem::temp_directory_path() /
+           ("vitrelle-img-" + std::to_string(::getpid()) + "-" +
+            testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(FDir);
+  }
+  void TearDown() override { std::filesystem::remove_all(FDir); }
+
+  std::string Path(const std::string& name) const { return (FDir / name).string(); }
+  static std::string Bmp(const std::string& name) {
+    return std::string(VITRELLE_TESTDATA) + "/bmp/" + name;
+  }
+
+  TRun Run(const std::string& args) const {
+    const std::string cmd = std::string("'") + VITRELLE_IMG + "' " + args + " >'" +
+                            Path("out.txt") + "' 2>'" + Path("err.txt") + "'";
+    const int status = std::system(cmd.c_str());
+    TRun r;
+    r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.Out = Slurp(Path("out.txt"));
+    r.Err = Slurp(Path("err.txt"));
+    return r;
+  }
+
+  std::filesystem::path FDir;
+};
+
+// The pixels of a binary PPM (after its three header lines).
+std::string PpmPixels(const std::string& ppm, int& w, int& h) {
+  std::istringstream in(ppm);
+  std::string magic;
+  int maxval = 0;
+  in >> magic >> w >> h >> maxval;
+  in.get();
+  EXPECT_EQ(magic, "P6");
+  EXPECT_EQ(maxval, 255);
+  return ppm.substr(size_t(in.tellg()));
+}
+
+}  // namespace
+
+TEST_F(Tool, HelpAndUsageErrors) {
+  TRun help = Run("--help");
+  EXPECT_EQ(help.Code, 0);
+  for (const char* cmd : {"info FICHIER", "convert ENTREE SORTIE", "render ENTREE SORTIE.ppm"})
+    EXPECT_NE(help.Out.find(cmd), std::string::npos) << cmd;
+  EXPECT_EQ(Run("").Code, 2);
+  EXPECT_EQ(Run("resize a b").Code, 2);
+  EXPECT_EQ(Run("info").Code, 2);
+  EXPECT_EQ(Run("convert a").Code, 2);
+  EXPECT_EQ(Run("render a b --fond vert").Code, 2);
+  EXPECT_EQ(Run("render a b --taille 10").Code, 2);
+  TRun r = Run("render a b --taille");
+  EXPECT_EQ(r.Code, 2);
+  EXPECT_NE(r.Err.find("Utilisation"), std::string::npos);
+}
+
+TEST_F(Tool, InfoOnEveryKindOfBmp) {
+  TRun r = Run("info '" + Bmp("image-Info_8_Bit_Top_Down.bmp") + "'");
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  EXPECT_NE(r.Out.find("Classe : TBitmap"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("Largeur : 6"), std::string::npos);
+  EXPECT_NE(r.Out.find("8 bits"), std::string::npos);
+  for (const char* name : {"image-Core_1_Bit.bmp", "image-V3_R5_G6_B5_Top_Down.bmp",
+                           "image-V4_A8_R8_G8_B8.bmp", "zune-david-rle8-v4hdr.bmp",
+                           "image-V5_A1_R5_G5_B5.bmp", "large-wuffs-harvesters-1165x859.bmp"})
+    EXPECT_EQ(Run("info '" + Bmp(name) + "'").Code, 0) << name;
+  EXPECT_NE(Run("info '" + Bmp("image-V4_A8_R8_G8_B8.bmp") + "'").Out.find("alpha défini"),
+            std::string::npos);
+}
+
+TEST_F(Tool, PictureErrorsExitWithOneAndTheMessage) {
+  TRun r = Run("info '" + Bmp("bad/image-Bad_height.bmp") + "'");
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_NE(r.Err.find("BMP"), std::string::npos) << r.Err;
+  EXPECT_EQ(Run("info '" + Path("absent.bmp") + "'").Code, 1);
+  EXPECT_EQ(Run("info '" + Path("x.unknownext") + "'").Code, 1);
+  EXPECT_EQ(Run("convert '" + Bmp("image-Info_4_Bit.bmp") + "' '" + Path("x.zzz") + "'").Code, 1);
+}
+
+TEST_F(Tool, ConvertKeepsPixelsAndNeverLeavesHalfFiles) {
+  const std::string out = Path("copie.bmp");
+  ASSERT_EQ(Run("convert '" + Bmp("image-V3_R5_G6_B5_Top_Down.bmp") + "' '" + out + "'").Code, 0);
+  TBitmap bmp;
+  bmp.LoadFromFile(out);
+  EXPECT_EQ(bmp.PixelFormat(), pf16bit);
+  EXPECT_EQ(bmp.PixelColor(0, 0), clRed);
+  EXPECT_EQ(bmp.PixelColor(5, 5), clBlue);
+  // A failed conversion leaves the existing output as it was.
+  const std::string before = Slurp(out);
+  EXPECT_EQ(Run("convert '" + Bmp("bad/image-Bad_width.bmp") + "' '" + out + "'").Code, 1);
+  EXPECT_EQ(Slurp(out), before);
+}
+
+TEST_F(Tool, RenderDrawsOverTheBackground) {
+  const std::string out = Path("r.ppm");
+  ASSERT_EQ(Run("render '" + Bmp("image-Info_4_Bit.bmp") + "' '" + out + "'").Code, 0);
+  int w = 0, h = 0;
+  std::string px = PpmPixels(Slurp(out), w, h);
+  ASSERT_EQ(w, 6);
+  ASSERT_EQ(h, 6);
+  ASSERT_EQ(px.size(), 6u * 6 * 3);
+  EXPECT_EQ(px.substr(0, 3), std::string("\xFF\x00\x00", 3));           // top rows red
+  EXPECT_EQ(px.substr(px.size() - 3), std::string("\x00\x00\xFF", 3));  // bottom blue
+  // Stretched to another size, with transparent pixels showing the background.
+  ASSERT_EQ(Run("render '" + Bmp("image-V5_A1_R5_G5_B5.bmp") + "' '" + out +
+                "' --taille 32x8 --fond 00FF00")
+                .Code,
+            0);
+  px = PpmPixels(Slurp(out), w, h);
+  ASSERT_EQ(w, 32);
+  ASSERT_EQ(h, 8);
+  TBitmap src;
+  src.LoadFromFile(Bmp("image-V5_A1_R5_G5_B5.bmp"));
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 32; ++x) {
+      const uint8_t* s = src.GetScanline(y * 2) + 4 * (x / 2);
+      const size_t i = (size_t(y) * 32 + x) * 3;
+      if (s[3] == 0)
+        ASSERT_EQ(px.substr(i, 3), std::string("\x00\xFF\x00", 3)) << x << "," << y;
+      else
+        ASSERT_EQ(uint8_t(px[i]), s[2]) << x << "," << y;
+    }
+}
