@@ -1,0 +1,174 @@
+// The real window under the offscreen platform: start-up rules of the program, and mouse
+// and button events going through the widgets to the workspace.
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QProcess>
+#include <QScrollArea>
+#include <QTest>
+
+#include "MainWindow.h"
+#include "workspace_support.h"
+
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "app_tests";
+  static char* argv[] = {name, nullptr};
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static QApplication app(argc, argv);
+  return app;
+}
+
+int RunProgram(const QStringList& args, bool* stillRunning) {
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  p.setProcessEnvironment(env);
+  p.start(VITRELLE_APP_EXE, args);
+  p.waitForStarted();
+  const bool finished = p.waitForFinished(3000);
+  *stillRunning = !finished;
+  if (!finished) {
+    p.kill();
+    p.waitForFinished();
+    return -1;
+  }
+  return p.exitCode();
+}
+
+TEST(ProgramTest, WithoutExactlyOneArgumentItEndsAtOnce) {
+  bool running = false;
+  EXPECT_EQ(RunProgram({}, &running), 0);
+  EXPECT_FALSE(running);
+  EXPECT_EQ(RunProgram({"a.bmp", "b.bmp"}, &running), 0);
+  EXPECT_FALSE(running);
+  // With one argument, even empty, the window stays until closed.
+  RunProgram({""}, &running);
+  EXPECT_TRUE(running);
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    window = std::make_unique<TMainWindow>();
+    window->ExceptionHook = [this](const std::string& m) { exceptions.push_back(m); };
+    window->Host().MessageHook = [this](const std::string& m) { messages.push_back(m); };
+  }
+  void Show(const std::string& product) {
+    window->Form().SetProductPath(product);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QTest::qWait(20);  // the activation runs just after the window is shown
+  }
+  void ImportClient(const std::string& path) {
+    window->Host().OpenDialogHook = [path](TFileDialog& d) {
+      d.FileName = path;
+      return true;
+    };
+    QTest::mouseClick(window->BtnClientPhoto, Qt::LeftButton);
+  }
+  TTempDir dir;
+  std::unique_ptr<TMainWindow> window;
+  std::vector<std::string> exceptions;
+  std::vector<std::string> messages;
+};
+
+TEST_F(WindowTest, ShowsTheLayoutAndThePreview) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 60, 120));
+  EXPECT_EQ(window->windowTitle(), "Vitrelle du visuel (BETA)");
+  EXPECT_EQ(window->ImgPhotoMaison->geometry(), QRect(0, 0, 728, 730));
+  EXPECT_EQ(window->scBxInfos->geometry(), QRect(728, 0, 280, 730));
+  EXPECT_EQ(window->lblInstruction->text().toStdString(), txtImport);
+  EXPECT_FALSE(window->btnExportImage->isEnabled());
+  EXPECT_FALSE(window->btnPropor->isEnabled());
+  EXPECT_TRUE(window->btnPerso->isEnabled());
+  // Preview: 60 x 120 centred in 225 x 214, red top-left quadrant.
+  const QImage& preview = window->ImgProduitApercu->Image();
+  ASSERT_EQ(preview.size(), QSize(225, 214));
+  EXPECT_EQ(preview.pixelColor(82 + 5, 47 + 5), QColor(255, 0, 0));
+  EXPECT_EQ(preview.pixelColor(2, 2), QColor(255, 255, 255));
+  EXPECT_TRUE(exceptions.empty());
+}
+
+TEST_F(WindowTest, MissingProductIsReportedAndTheWindowStays) {
+  Show(dir.File("absent.bmp"));
+  ASSERT_EQ(exceptions.size(), 1u);
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(WindowTest, PressMoveReleasePlacesTheProduct) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50, clBlue, clBlue, clBlue, clBlue));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  ASSERT_TRUE(messages.empty()) << messages[0];
+  EXPECT_TRUE(window->btnEffClient->isEnabled());
+  EXPECT_EQ(window->ImgPhotoMaison->Image().pixelColor(170, 220), QColor(255, 0, 0));
+
+  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(200, 250));
+  QTest::mouseMove(window->ImgPhotoMaison, QPoint(300, 350));
+  EXPECT_EQ(window->lblInstruction->text().toStdString(), txtSize);
+  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(300, 350));
+
+  EXPECT_TRUE(window->ImgProduit->isVisible());
+  EXPECT_EQ(window->ImgProduit->geometry(), QRect(200, 250, 100, 100));
+  EXPECT_EQ(window->ImgProduit->Image().pixelColor(50, 50), QColor(0, 0, 255));
+  EXPECT_TRUE(window->btnExportImage->isEnabled());
+  EXPECT_TRUE(window->btnEffProduit->isEnabled());
+  EXPECT_TRUE(window->cbMention->isEnabled());
+
+  // Drag the product by (30, 20) with its own widget.
+  QTest::mousePress(window->ImgProduit, Qt::LeftButton, {}, QPoint(10, 10));
+  QTest::mouseMove(window->ImgProduit, QPoint(40, 30));
+  QTest::mouseRelease(window->ImgProduit, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_EQ(window->ImgProduit->geometry(), QRect(230, 270, 100, 100));
+}
+
+TEST_F(WindowTest, ButtonsUpdateTheEnabledStates) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  QTest::mouseClick(window->btnPerso, Qt::LeftButton);
+  EXPECT_FALSE(window->btnPerso->isEnabled());
+  EXPECT_TRUE(window->btnPropor->isEnabled());
+  window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
+  window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
+  window->Guarded([this] { window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300); });
+  ASSERT_TRUE(window->btnExportImage->isEnabled());
+
+  QTest::mouseClick(window->btnEffProduit, Qt::LeftButton);
+  EXPECT_FALSE(window->btnExportImage->isEnabled());
+  EXPECT_FALSE(window->btnEffProduit->isEnabled());
+  EXPECT_FALSE(window->cbMention->isEnabled());
+
+  QTest::mouseClick(window->btnPropor, Qt::LeftButton);
+  EXPECT_TRUE(window->btnPerso->isEnabled());
+  EXPECT_FALSE(window->btnPropor->isEnabled());
+
+  QTest::mouseClick(window->btnEffClient, Qt::LeftButton);
+  EXPECT_FALSE(window->btnEffClient->isEnabled());
+  EXPECT_FALSE(window->ImgPhotoMaison->isEnabled());
+  EXPECT_EQ(window->lblInstruction->text().toStdString(), txtImport);
+}
+
+TEST_F(WindowTest, RefusedFrameShowsTheRedInstruction) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(100, 100));
+  QTest::mouseMove(window->ImgPhotoMaison, QPoint(300, 350));
+  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(300, 350));
+  EXPECT_EQ(window->lblInstruction->text().toStdString(), txtOutside);
+  EXPECT_EQ(window->lblInstruction->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  EXPECT_FALSE(window->ImgProduit->isVisible());
+}
+
+TEST_F(WindowTest, ResizingRefitsThePhoto) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 1600, 1200));
+  window->resize(1200 + 280, 900);
+  QTest::qWait(10);
+  EXPECT_EQ(window->ImgPhotoMaison->width(), 1200);
+  EXPECT_EQ(window->Form().DisplayBitmap()->Width(), 1200);
+}
+
+}  // namespace
