@@ -66,7 +66,9 @@ TEST_F(ImportTest, CorruptPictureKeepsThePreviousPhoto) {
   for (const auto& entry : std::filesystem::directory_iterator(VITRELLE_TESTDATA "/bmp/bad")) {
     ws.Host.Messages.clear();
     ws.ImportClient(entry.path().string());
-    if (!ws.Host.Messages.empty()) EXPECT_EQ(ws.Host.Messages[0], txtOpenFailed) << entry.path();
+    if (!ws.Host.Messages.empty()) {
+      EXPECT_EQ(ws.Host.Messages[0], txtOpenFailed) << entry.path();
+    }
   }
 }
 
