@@ -1,0 +1,197 @@
+// Composition of an image with partial transparency over what a bitmap already shows,
+// with nearest-neighbour scaling and integer arithmetic.
+//
+// Per covered pixel and channel, for RGB and grey images with an alpha plane:
+//   dst = (dst * (255 - a) + src * a + 127) div 255
+// for palette images with per-entry alpha:
+//   dst = (a * C + (255 - a) * dst + 255) shr 8
+// and on 32-bit targets the alpha byte becomes
+//   255 - ((255 - a) * (255 - dstA) + 127) div 255.
+// Both colour formulas leave the target unchanged for a = 0 and give the source for
+// a = 255, so those two cases are taken as shortcuts.
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "png_draw_internal.h"
+#include "pngimage.h"
+
+namespace {
+
+inline uint8_t Blend255(unsigned dst, unsigned src, unsigned a) {
+  return uint8_t((dst * (255u - a) + src * a + 127u) / 255u);
+}
+
+inline uint8_t BlendShift8(unsigned dst, unsigned src, unsigned a) {
+  return uint8_t((a * src + (255u - a) * dst + 255u) >> 8);
+}
+
+template <int kDstBytes>
+inline void ComposeAlphaByte(uint8_t* d, unsigned a) {
+  if constexpr (kDstBytes == 4) d[3] = uint8_t(255u - ((255u - a) * (255u - d[3]) + 127u) / 255u);
+}
+
+template <int kDstBytes>
+inline void CopyOpaque(uint8_t* d, uint8_t b, uint8_t g, uint8_t r) {
+  d[0] = b;
+  d[1] = g;
+  d[2] = r;
+  if constexpr (kDstBytes == 4) d[3] = 255;
+}
+
+template <int kDstBytes>
+void ComposeRgbRow(uint8_t* d, const uint8_t* src, const uint8_t* alpha, const int* xs, int n) {
+  for (int i = 0; i < n; ++i, d += kDstBytes) {
+    const int sx = xs[i];
+    const unsigned a = alpha[sx];
+    if (a == 0) continue;
+    const uint8_t* s = src + 3 * sx;
+    if (a == 255) {
+      CopyOpaque<kDstBytes>(d, s[0], s[1], s[2]);
+      continue;
+    }
+    d[0] = Blend255(d[0], s[0], a);
+    d[1] = Blend255(d[1], s[1], a);
+    d[2] = Blend255(d[2], s[2], a);
+    ComposeAlphaByte<kDstBytes>(d, a);
+  }
+}
+
+// Index of pixel x of a packed row (first pixel in the high bits).
+template <int kBits>
+inline unsigned IndexAt(const uint8_t* row, int x) {
+  if constexpr (kBits == 8) return row[x];
+  if constexpr (kBits == 4) return (row[x >> 1] >> ((~x & 1) << 2)) & 0xFu;
+  return (row[x >> 3] >> (7 - (x & 7))) & 1u;
+}
+
+template <int kDstBytes, int kBits>
+void ComposeGreyRow(uint8_t* d, const uint8_t* src, const uint8_t* alpha, const int* xs, int n,
+                    const TAlphaSource& s) {
+  for (int i = 0; i < n; ++i, d += kDstBytes) {
+    const int sx = xs[i];
+    const unsigned a = alpha[sx];
+    if (a == 0) continue;
+    const unsigned g = s.IndexBlue[IndexAt<kBits>(src, sx)];
+    if (a == 255) {
+      CopyOpaque<kDstBytes>(d, uint8_t(g), uint8_t(g), uint8_t(g));
+      continue;
+    }
+    d[0] = Blend255(d[0], g, a);
+    d[1] = Blend255(d[1], g, a);
+    d[2] = Blend255(d[2], g, a);
+    ComposeAlphaByte<kDstBytes>(d, a);
+  }
+}
+
+template <int kDstBytes, int kBits>
+void ComposePaletteRow(uint8_t* d, const uint8_t* src, const int* xs, int n,
+                       const TAlphaSource& s) {
+  for (int i = 0; i < n; ++i, d += kDstBytes) {
+    const unsigned k = IndexAt<kBits>(src, xs[i]);
+    const unsigned a = s.IndexAlpha[k];
+    if (a == 0) continue;
+    if (a == 255) {
+      CopyOpaque<kDstBytes>(d, s.IndexBlue[k], s.IndexGreen[k], s.IndexRed[k]);
+      continue;
+    }
+    d[0] = BlendShift8(d[0], s.IndexBlue[k], a);
+    d[1] = BlendShift8(d[1], s.IndexGreen[k], a);
+    d[2] = BlendShift8(d[2], s.IndexRed[k], a);
+    ComposeAlphaByte<kDstBytes>(d, a);
+  }
+}
+
+template <int kDstBytes, int kBits>
+void ComposeIndexedRow(uint8_t* d, const uint8_t* src, const uint8_t* alpha, const int* xs, int n,
+                       const TAlphaSource& s) {
+  if (s.Kind == TAlphaSource::akGreyAlpha)
+    ComposeGreyRow<kDstBytes, kBits>(d, src, alpha, xs, n, s);
+  else
+    ComposePaletteRow<kDstBytes, kBits>(d, src, xs, n, s);
+}
+
+template <int kDstBytes>
+void ComposeRow(const TAlphaSource& s, uint8_t* d, const uint8_t* src, const uint8_t* alpha,
+                const int* xs, int n) {
+  if (s.Kind == TAlphaSource::akRgbAlpha) return ComposeRgbRow<kDstBytes>(d, src, alpha, xs, n);
+  switch (s.BitsPerPixel) {
+    case 1:
+      return ComposeIndexedRow<kDstBytes, 1>(d, src, alpha, xs, n, s);
+    case 4:
+      return ComposeIndexedRow<kDstBytes, 4>(d, src, alpha, xs, n, s);
+    default:
+      return ComposeIndexedRow<kDstBytes, 8>(d, src, alpha, xs, n, s);
+  }
+}
+
+}  // namespace
+
+std::vector<int> NearestSourceMap(int extent, int size, int first, int count) {
+  std::vector<int> map(size_t(std::max(count, 0)));
+  if (extent == size) {
+    for (int i = 0; i < count; ++i) map[size_t(i)] = first + i;
+    return map;
+  }
+  // The factor is computed once, in extended precision, like the division per pixel.
+  const long double factor = static_cast<long double>(extent) / size;
+  for (int i = 0; i < count; ++i) {
+    const auto s = static_cast<int64_t>(std::trunc((first + i) / factor));
+    map[size_t(i)] = int(std::clamp<int64_t>(s, 0, size - 1));
+  }
+  return map;
+}
+
+void ComposeAlphaSpan(const TAlphaSource& source, const TPixelView& target, const TRect& rect,
+                      const TRect& clip) {
+  const int n = clip.Width();
+  const std::vector<int> xs =
+      NearestSourceMap(rect.Width(), source.Width, clip.Left - rect.Left, n);
+  const std::vector<int> ys =
+      NearestSourceMap(rect.Height(), source.Height, clip.Top - rect.Top, clip.Height());
+  // Without an alpha plane every pixel counts as opaque.
+  const std::vector<uint8_t> opaque(source.Alpha ? 0 : size_t(source.Width), 255);
+  const int dstBytes = target.BitCount / 8;
+  for (int j = 0; j < clip.Height(); ++j) {
+    const int sy = ys[size_t(j)];
+    uint8_t* d = target.Row(clip.Top + j) + ptrdiff_t(clip.Left) * dstBytes;
+    const uint8_t* src = source.TopRow + ptrdiff_t(sy) * source.Stride;
+    const uint8_t* alpha =
+        source.Alpha ? source.Alpha + ptrdiff_t(sy) * source.Width : opaque.data();
+    if (dstBytes == 4)
+      ComposeRow<4>(source, d, src, alpha, xs.data(), n);
+    else
+      ComposeRow<3>(source, d, src, alpha, xs.data(), n);
+  }
+}
+
+void ComposeAlpha(const TAlphaSource& source, const TPixelView& target, const TRect& rect) {
+  if (!target.Valid() || source.Width <= 0 || source.Height <= 0 || source.TopRow == nullptr)
+    return;
+  // Only the part of the rectangle on the target is composed; the rest would be dropped.
+  const TRect clip = IntersectRect(rect, TRect{0, 0, target.Width, target.Height});
+  if (clip.IsEmpty()) return;
+  if (target.BitCount == 24 || target.BitCount == 32) {
+    ComposeAlphaSpan(source, target, rect, clip);
+    return;
+  }
+  // Other formats are composed on a 32-bit work surface: the covered area is copied
+  // there, composed and copied back.
+  const uint64_t bytes = uint64_t(clip.Width()) * uint64_t(clip.Height()) * 4;
+  std::vector<uint8_t> pixels;
+  try {
+    CheckImageBudget(bytes);
+    pixels.resize(bytes);
+  } catch (const EOutOfResources&) {
+    throw EPNGOutMemory();
+  } catch (const std::bad_alloc&) {
+    throw EPNGOutMemory();
+  }
+  const TPixelView work{pixels.data(), ptrdiff_t(clip.Width()) * 4, clip.Width(), clip.Height(),
+                        32};
+  BitBlt(work, 0, 0, target, clip);
+  const TRect shifted{rect.Left - clip.Left, rect.Top - clip.Top, rect.Right - clip.Left,
+                      rect.Bottom - clip.Top};
+  ComposeAlphaSpan(source, work, shifted, TRect{0, 0, clip.Width(), clip.Height()});
+  BitBlt(target, clip.Left, clip.Top, work, TRect{0, 0, clip.Width(), clip.Height()});
+}
