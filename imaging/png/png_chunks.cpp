@@ -121,7 +121,7 @@ int TPNGList::IndexOf(const TChunk* chunk) const {
 
 TChunk* TPNGList::FindChunk(const TChunkClass& chunkClass) const {
   for (const auto& item : fItems)
-    if (item && chunkClass.IsInstance(*item)) return item.get();
+    if (item && chunkClass.IsInstance(item.get())) return item.get();
   return nullptr;
 }
 

@@ -144,17 +144,12 @@ TColor TPngImage::GetPixels(int x, int y) const {
   TChunkIHDR& h = Header();
   const uint8_t* row = h.PixelRow(uint32_t(y));
   switch (h.ColorType()) {
-    case COLOR_PALETTE: {
-      // The colour table is already gamma-corrected.
+    case COLOR_PALETTE:
+    case COLOR_GRAYSCALE: {
+      // The colour table holds the corrected colours (palette) and grey ramp, as drawn;
+      // reading it keeps copies and later gamma chunks consistent with what is shown.
       const TRGBQuad& q = h.BitmapInfo().bmiColors[GetField(row, uint32_t(x), StoredBits(h))];
       return RGBColor(q.rgbRed, q.rgbGreen, q.rgbBlue);
-    }
-    case COLOR_GRAYSCALE: {
-      const int bits = StoredBits(h);
-      const uint32_t index = GetField(row, uint32_t(x), bits);
-      const uint8_t level =
-          GammaTable[bits == 1 ? index * 255 : (index * ((1u << bits) + 1)) & 255];
-      return RGBColor(level, level, level);
     }
     case COLOR_GRAYSCALEALPHA: {
       // Grey with alpha is held as 8-bit levels (1-bit after adding alpha to a 1-bit image).

@@ -163,7 +163,7 @@ inline std::string ChunkNameText(const TChunkName& n) {
 struct TChunkClass {
   const char* ClassName;  // "TChunkIHDR"
   std::unique_ptr<TChunk> (*Create)(TPngImage* owner);
-  bool (*IsInstance)(const TChunk& chunk);  // of this class or a descendant
+  bool (*IsInstance)(const TChunk* chunk);  // of this class or a descendant
   // The class name from its 7th character on: "IHDR" for TChunkIHDR, "" for TChunk.
   std::string ClassChunkName() const;
 };
@@ -173,7 +173,7 @@ const TChunkClass& ChunkClassOf() {
   static const TChunkClass cls{
       T::StaticClassName(),
       [](TPngImage* owner) -> std::unique_ptr<TChunk> { return std::make_unique<T>(owner); },
-      [](const TChunk& c) { return dynamic_cast<const T*>(&c) != nullptr; }};
+      [](const TChunk* c) { return dynamic_cast<const T*>(c) != nullptr; }};
   return cls;
 }
 
