@@ -34,7 +34,10 @@ inline const TCommand kCommands[] = {
     {"render", "ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH]",
      "dessine l'image sur un fond et l'écrit en PPM binaire", CmdRender},
 #ifdef VITRELLE_HAS_WORKSPACE
-    {"composer", "ARGUMENTS...", "compose une maquette comme la fenêtre de Vitrelle", CmdComposer},
+    {"composer",
+     "--photo PHOTO --produit PRODUIT --cadre X1,Y1,X2,Y2 [--mode proportionnel|personnalise] "
+     "[--deplacer DX,DY] [--mention aucune|blanche|noire] [--vue LxH] SORTIE",
+     "compose une maquette comme la fenêtre de Vitrelle", CmdComposer},
 #endif
 };
 
