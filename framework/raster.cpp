@@ -155,6 +155,47 @@ std::vector<Bgra> MakeSourceLut(const TPixelView& src, const TBltColors& colors)
   return lut;
 }
 
+// Unscaled copies between the true-colour formats go row by row without the colour
+// round trip: format changes of whole photographs and plain BitBlts take this path.
+bool IsUnscaled(const std::vector<int>& map) {
+  return !map.empty() && map.front() >= 0 && map.back() - map.front() == int(map.size()) - 1 &&
+         map.back() >= map.front();
+}
+
+void Copy32To24(const uint8_t* s, uint8_t* d, size_t n) {
+  if (n == 0) return;
+  // Four-byte stores overlapping by one: the spare byte is overwritten by the next pixel.
+  for (size_t i = 0; i + 1 < n; ++i, s += 4, d += 3) std::memcpy(d, s, 4);
+  d[0] = s[0], d[1] = s[1], d[2] = s[2];
+}
+
+void Copy24To32(const uint8_t* s, uint8_t* d, size_t n) {
+  for (size_t i = 0; i < n; ++i, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = 0;
+}
+
+bool DirectRows(const TPixelView& dst, const TPixelView& src, const TAxisMap& cols,
+                const TAxisMap& rows) {
+  const int sb = src.BitCount, db = dst.BitCount;
+  const bool same = sb == db && sb >= 15;
+  if (!same && !((sb == 32 && db == 24) || (sb == 24 && db == 32))) return false;
+  if (!IsUnscaled(cols.Source)) return false;
+  const size_t n = cols.Source.size();
+  const int sbytes = sb == 15 ? 2 : sb / 8, dbytes = db == 15 ? 2 : db / 8;
+  for (size_t j = 0; j < rows.Source.size(); ++j) {
+    const int sy = rows.Source[j];
+    if (sy < 0) continue;
+    const uint8_t* s = src.Row(sy) + ptrdiff_t(cols.Source.front()) * sbytes;
+    uint8_t* d = dst.Row(rows.DstStart + int(j)) + ptrdiff_t(cols.DstStart) * dbytes;
+    if (same)
+      std::memmove(d, s, n * sbytes);
+    else if (sb == 32)
+      Copy32To24(s, d, n);
+    else
+      Copy24To32(s, d, n);
+  }
+  return true;
+}
+
 }  // namespace
 
 void StretchBlt(const TPixelView& dst, const TRect& dstRect, const TPixelView& src,
@@ -172,6 +213,7 @@ void StretchBlt(const TPixelView& dst, const TRect& dstRect, const TPixelView& s
     std::fill(cols.Source.begin(), cols.Source.end(), 0);
     std::fill(rows.Source.begin(), rows.Source.end(), 0);
   }
+  if (needsSource && rop == ropSrcCopy && DirectRows(dst, src, cols, rows)) return;
   std::vector<Bgra> lut = needsSource ? MakeSourceLut(src, colors) : std::vector<Bgra>{};
   std::vector<Bgra> line(cols.Source.size(), 0);
   TColorMatcher matcher(dst, colors);
