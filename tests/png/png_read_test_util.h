@@ -139,7 +139,7 @@ inline void ReadCallback(png_structp png, png_bytep out, png_size_t n) {
 }
 
 // Decodes with libpng to 8-bit RGB (+ alpha for types 4 and 6). False on a libpng error.
-inline bool DecodeWithLibpng(const Bytes& file, Decoded& out) {
+inline bool DecodeWithLibpng(const Bytes& file, Decoded& out, bool trnsToAlpha = false) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   MemReader reader{&file, 0};
@@ -162,7 +162,9 @@ inline bool DecodeWithLibpng(const Bytes& file, Decoded& out) {
   png_set_expand_gray_1_2_4_to_8(png);
   if (out.ColorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
   png_set_gray_to_rgb(png);
-  const bool alpha = (out.ColorType & PNG_COLOR_MASK_ALPHA) != 0;
+  const bool trns = trnsToAlpha && png_get_valid(png, info, PNG_INFO_tRNS);
+  if (trns) png_set_tRNS_to_alpha(png);
+  const bool alpha = (out.ColorType & PNG_COLOR_MASK_ALPHA) != 0 || trns;
   if (!alpha) png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
