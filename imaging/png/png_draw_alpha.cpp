@@ -18,17 +18,44 @@
 
 namespace {
 
-inline uint8_t Blend255(unsigned dst, unsigned src, unsigned a) {
-  return uint8_t((dst * (255u - a) + src * a + 127u) / 255u);
+// The three colour channels travel together in 16-bit lanes of one 64-bit word (blue in
+// the low lane); no lane ever exceeds 16 bits, so no carry crosses into the next lane.
+constexpr uint64_t kLaneMask = 0x000000FF00FF00FFull;
+constexpr uint64_t kLaneOnes = 0x0000000100010001ull;
+
+inline uint64_t Lanes(unsigned b, unsigned g, unsigned r) {
+  return uint64_t(b) | (uint64_t(g) << 16) | (uint64_t(r) << 32);
 }
 
-inline uint8_t BlendShift8(unsigned dst, unsigned src, unsigned a) {
-  return uint8_t((a * src + (255u - a) * dst + 255u) >> 8);
+inline void StoreLanes(uint8_t* d, uint64_t v) {
+  d[0] = uint8_t(v);
+  d[1] = uint8_t(v >> 16);
+  d[2] = uint8_t(v >> 32);
+}
+
+// Per lane x div 255 for x <= 65534: (x + (x shr 8) + 1) shr 8.
+inline uint64_t Div255Lanes(uint64_t t) {
+  return ((t + ((t >> 8) & kLaneMask) + kLaneOnes) >> 8) & kLaneMask;
+}
+
+// (dst * (255 - a) + src * a + 127) div 255 on each channel.
+inline void Blend255(uint8_t* d, uint64_t src, unsigned a) {
+  const uint64_t t = Lanes(d[0], d[1], d[2]) * (255u - a) + src * a + 127 * kLaneOnes;
+  StoreLanes(d, Div255Lanes(t));
+}
+
+// (a * src + (255 - a) * dst + 255) shr 8 on each channel.
+inline void BlendShift8(uint8_t* d, uint64_t src, unsigned a) {
+  const uint64_t t = Lanes(d[0], d[1], d[2]) * (255u - a) + src * a + 255 * kLaneOnes;
+  StoreLanes(d, (t >> 8) & kLaneMask);
 }
 
 template <int kDstBytes>
 inline void ComposeAlphaByte(uint8_t* d, unsigned a) {
-  if constexpr (kDstBytes == 4) d[3] = uint8_t(255u - ((255u - a) * (255u - d[3]) + 127u) / 255u);
+  if constexpr (kDstBytes == 4) {
+    const unsigned t = (255u - a) * (255u - d[3]) + 127u;
+    d[3] = uint8_t(255u - ((t + (t >> 8) + 1u) >> 8));
+  }
 }
 
 template <int kDstBytes>
@@ -50,9 +77,7 @@ void ComposeRgbRow(uint8_t* d, const uint8_t* src, const uint8_t* alpha, const i
       CopyOpaque<kDstBytes>(d, s[0], s[1], s[2]);
       continue;
     }
-    d[0] = Blend255(d[0], s[0], a);
-    d[1] = Blend255(d[1], s[1], a);
-    d[2] = Blend255(d[2], s[2], a);
+    Blend255(d, Lanes(s[0], s[1], s[2]), a);
     ComposeAlphaByte<kDstBytes>(d, a);
   }
 }
@@ -77,9 +102,7 @@ void ComposeGreyRow(uint8_t* d, const uint8_t* src, const uint8_t* alpha, const 
       CopyOpaque<kDstBytes>(d, uint8_t(g), uint8_t(g), uint8_t(g));
       continue;
     }
-    d[0] = Blend255(d[0], g, a);
-    d[1] = Blend255(d[1], g, a);
-    d[2] = Blend255(d[2], g, a);
+    Blend255(d, Lanes(g, g, g), a);
     ComposeAlphaByte<kDstBytes>(d, a);
   }
 }
@@ -95,9 +118,7 @@ void ComposePaletteRow(uint8_t* d, const uint8_t* src, const int* xs, int n,
       CopyOpaque<kDstBytes>(d, s.IndexBlue[k], s.IndexGreen[k], s.IndexRed[k]);
       continue;
     }
-    d[0] = BlendShift8(d[0], s.IndexBlue[k], a);
-    d[1] = BlendShift8(d[1], s.IndexGreen[k], a);
-    d[2] = BlendShift8(d[2], s.IndexRed[k], a);
+    BlendShift8(d, Lanes(s.IndexBlue[k], s.IndexGreen[k], s.IndexRed[k]), a);
     ComposeAlphaByte<kDstBytes>(d, a);
   }
 }
