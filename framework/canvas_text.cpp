@@ -55,15 +55,18 @@ class TFontCache {
   ~TFontCache() {
     FFaces.clear();  // faces before the library
     if (FLibrary) FT_Done_FreeType(FLibrary);
+    if (FConfig) FcConfigDestroy(FConfig);
   }
 
  private:
-  TFontCache() {
+  // A configuration of our own rather than fontconfig's process-wide one: it is released
+  // with the cache and shared with no one.
+  TFontCache() : FConfig(FcInitLoadConfigAndFonts()) {
     if (FT_Init_FreeType(&FLibrary) != 0) FLibrary = nullptr;
   }
 
   TLoadedFace Open(const TFont& font) {
-    if (!FLibrary) throw EOutOfResources(kMsgNoFont);
+    if (!FLibrary || !FConfig) throw EOutOfResources(kMsgNoFont);
     const std::string family = font.Name.empty() ? "sans-serif" : font.Name;
     TFcPatternPtr pattern(FcNameParse(reinterpret_cast<const FcChar8*>(family.c_str())));
     if (!pattern) throw EOutOfResources(kMsgNoFont);
@@ -71,10 +74,10 @@ class TFontCache {
                         (font.Style & fsBold) ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     FcPatternAddInteger(pattern.get(), FC_SLANT,
                         (font.Style & fsItalic) ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-    FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+    FcConfigSubstitute(FConfig, pattern.get(), FcMatchPattern);
     FcDefaultSubstitute(pattern.get());
     FcResult result = FcResultNoMatch;
-    TFcPatternPtr match(FcFontMatch(nullptr, pattern.get(), &result));
+    TFcPatternPtr match(FcFontMatch(FConfig, pattern.get(), &result));
     FcChar8* file = nullptr;
     int index = 0;
     if (!match || FcPatternGetString(match.get(), FC_FILE, 0, &file) != FcResultMatch)
@@ -88,6 +91,7 @@ class TFontCache {
     return TLoadedFace{TFacePtr(face), embolden == FcTrue};
   }
 
+  FcConfig* FConfig = nullptr;
   FT_Library FLibrary = nullptr;
   std::map<std::tuple<std::string, bool, bool>, TLoadedFace> FFaces;
 };
