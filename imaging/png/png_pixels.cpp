@@ -83,10 +83,33 @@ void TPngImage::SetTransparentColor(TColor value) {
   }
 }
 
+namespace {
+
+// Grey with alpha exists only at 8 and 16 bits: a 1, 2 or 4-bit grey image is first
+// widened to 8-bit levels, the buffer format grey+alpha images have.
+void WidenGreyToEightBits(TChunkIHDR& header) {
+  const int bits = StoredBits(header);
+  const uint32_t w = header.Width(), h = header.Height();
+  std::vector<uint8_t> levels(size_t(w) * h);
+  for (uint32_t y = 0; y < h; ++y) {
+    const uint8_t* row = header.PixelRow(y);
+    for (uint32_t x = 0; x < w; ++x)
+      levels[size_t(y) * w + x] = uint8_t(GetField(row, x, bits) * (bits == 1 ? 255 : 17));
+  }
+  header.SetBitDepth(8);
+  header.PrepareImageBuffers();
+  for (uint32_t y = 0; y < h; ++y)
+    std::copy_n(levels.begin() + ptrdiff_t(size_t(y) * w), w, header.PixelRow(y));
+}
+
+}  // namespace
+
 void TPngImage::CreateAlpha() {
   TChunkIHDR& header = Header();
   switch (header.ColorType()) {
     case COLOR_GRAYSCALE:
+      if (header.BitDepth() < 8) WidenGreyToEightBits(header);
+      [[fallthrough]];
     case COLOR_RGB:
       header.AllocateAlpha(255);
       header.SetColorType(header.ColorType() == COLOR_GRAYSCALE ? COLOR_GRAYSCALEALPHA

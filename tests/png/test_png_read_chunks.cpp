@@ -315,6 +315,17 @@ TEST(PngPixels, AlphaIsAddedAndRemoved) {
   EXPECT_EQ(rgb->Header().ColorType(), COLOR_RGB);
   EXPECT_EQ(rgb->AlphaScanline(0), nullptr);
 
+  // Low-depth grey becomes 8-bit grey with alpha (the only grey+alpha format there is).
+  TPngImage grey;
+  Load(grey, WriteWithLibpng(4, 1, 2, 0, false, {0x1B}));
+  grey.CreateAlpha();
+  EXPECT_EQ(grey.Header().BitDepth(), 8);
+  EXPECT_EQ(grey.Header().BitsPerPixel(), 8);
+  EXPECT_EQ((std::vector<int>{grey.Scanline(0)[0], grey.Scanline(0)[1], grey.Scanline(0)[3]}),
+            (std::vector<int>{0, 85, 255}));
+  EXPECT_EQ(grey.AlphaScanline(0)[3], 255);
+  EXPECT_EQ(grey.GetPixels(2, 0), RGBColor(170, 170, 170));
+
   auto pal = TPngImage::CreateBlank(COLOR_PALETTE, 4, 2, 2);
   pal->CreateAlpha();
   auto* trns = pal->Chunks().Find<TChunktRNS>();
