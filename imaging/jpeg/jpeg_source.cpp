@@ -6,6 +6,9 @@ namespace {
 struct TStreamSource {
   jpeg_source_mgr pub;
   TStream* stream;
+  // A memory stream is handed to the library in place: no copying, and libjpeg-turbo's
+  // fast Huffman path needs more bytes in view than a small buffer holds.
+  TMemoryStream* memory;
   JOCTET* buffer;
   bool startOfFile;  // nothing read yet: an empty input is an error, not a short file
 };
@@ -32,9 +35,28 @@ int64_t ReadChunk(j_decompress_ptr cinfo, TStreamSource& src) {
   return count;
 }
 
+// The rest of a memory stream, in place; the stream moves to its end.
+int64_t TakeMemory(TStreamSource& src) {
+  TMemoryStream& m = *src.memory;
+  const int64_t position = m.Position();
+  const int64_t count = m.Size() - position;
+  if (count <= 0) return 0;
+  src.pub.next_input_byte = m.Memory() + position;
+  m.Seek(0, soEnd);
+  return count;
+}
+
 boolean FillInputBuffer(j_decompress_ptr cinfo) {
   TStreamSource& src = *SourceOf(cinfo);
-  int64_t count = ReadChunk(cinfo, src);
+  if (src.memory != nullptr) {
+    const int64_t count = TakeMemory(src);
+    if (count > 0) {
+      src.pub.bytes_in_buffer = size_t(count);
+      src.startOfFile = false;
+      return TRUE;
+    }
+  }
+  int64_t count = src.memory != nullptr ? 0 : ReadChunk(cinfo, src);
   if (count <= 0) {
     if (src.startOfFile) ERREXIT(cinfo, JERR_INPUT_EMPTY);
     // A truncated file ends as if its end-of-image marker were there.
@@ -81,5 +103,6 @@ void JpegStreamSource(j_decompress_ptr cinfo, TStream& stream) {
   src.pub.bytes_in_buffer = 0;
   src.pub.next_input_byte = nullptr;
   src.stream = &stream;
+  src.memory = dynamic_cast<TMemoryStream*>(&stream);
   src.startOfFile = true;
 }
