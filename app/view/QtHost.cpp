@@ -37,8 +37,15 @@ void PrepareDialog(QFileDialog& qt, const TFileDialog& dialog) {
 void TakeChoice(QFileDialog& qt, TFileDialog& dialog) {
   const QStringList files = qt.selectedFiles();
   dialog.FileName = files.isEmpty() ? std::string() : files.first().toStdString();
-  const int row = QtFilters(dialog.Filter).indexOf(qt.selectedNameFilter());
-  if (row >= 0) dialog.FilterIndex = row + 1;
+  // With the details hidden Qt may answer with the shown description or the full filter.
+  const QString chosen = qt.selectedNameFilter();
+  const QStringList full = QtFilters(dialog.Filter);
+  for (int row = 0; row < full.size(); ++row)
+    if (chosen == full[row] ||
+        chosen == QString::fromStdString(dialog.Filter[size_t(row)].Description)) {
+      dialog.FilterIndex = row + 1;
+      break;
+    }
 }
 
 // The preview: the file loaded through the picture registry, laid into the pane as the

@@ -2,10 +2,12 @@
 // and button events going through the widgets to the workspace.
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QProcess>
 #include <QScrollArea>
 #include <QTest>
+#include <QTimer>
 
 #include "MainWindow.h"
 #include "workspace_support.h"
@@ -170,6 +172,70 @@ TEST_F(WindowTest, ResizingRefitsThePhoto) {
   QTest::qWait(10);
   EXPECT_EQ(window->ImgPhotoMaison->width(), 1200);
   EXPECT_EQ(window->Form().DisplayBitmap()->Width(), 1200);
+}
+
+// Runs `act` on the file dialog once it is open (the dialogs are modal): looks for it
+// again and again from the event loop that the dialog runs.
+void WithDialog(std::function<void(QFileDialog&)> act, int triesLeft = 200) {
+  QTimer::singleShot(10, [act = std::move(act), triesLeft]() mutable {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
+        act(*dialog);
+        return;
+      }
+    if (triesLeft > 0)
+      WithDialog(std::move(act), triesLeft - 1);
+    else
+      ADD_FAILURE() << "no file dialog";
+  });
+}
+
+TEST_F(WindowTest, OpenDialogShowsTheFiltersAndAPreview) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  const std::string house = WriteQuadrantBmp(dir, "maison.bmp", 400, 300);
+  bool previewShown = false;
+  WithDialog([&](QFileDialog& d) {
+    EXPECT_EQ(d.windowTitle().toStdString(), "Choisissez la photo du client");
+    EXPECT_EQ(d.nameFilters().size(), 17);
+    auto* types = d.findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_NE(types, nullptr);
+    EXPECT_EQ(types->itemText(0).toStdString(),
+              "Tous (*.png;*.gif;*.cur;*.pcx;*.ani;*.gif;*.png;*.jpg;*.jpeg;*.bmp;*.tif;*.tiff;"
+              "*.ico;*.emf;*.wmf)");
+    EXPECT_EQ(types->itemText(16).toStdString(), "Image(*.bmp;*.jpg;*.jpeg;*.png)");
+    d.selectFile(QString::fromStdString(house));
+    emit d.currentChanged(QString::fromStdString(house));
+    for (QLabel* label : d.findChildren<QLabel*>())
+      previewShown |= !label->pixmap().isNull() && label->pixmap().width() == 225;
+    static_cast<QDialog&>(d).accept();  // as the dialog's own button does
+  });
+  QTest::mouseClick(window->BtnClientPhoto, Qt::LeftButton);
+  EXPECT_TRUE(previewShown);
+  EXPECT_TRUE(window->Form().ImgPhotoMaison.Enabled);
+  EXPECT_EQ(window->Form().photoRight, 564);
+}
+
+TEST_F(WindowTest, SaveDialogFilterDecidesTheFormatAndAddsTheDefaultSuffix) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  window->Form().btnPersoClick();
+  window->Guarded([this] {
+    window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
+    window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
+    window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
+  });
+  WithDialog([&](QFileDialog& d) {
+    EXPECT_EQ(d.nameFilters().size(), 5);
+    d.selectNameFilter(d.nameFilters()[3]);  // "Bitmaps (*.bmp)"
+    d.selectFile(QString::fromStdString(dir.File("maquette")));
+    static_cast<QDialog&>(d).accept();  // as the dialog's own button does
+  });
+  QTest::mouseClick(window->btnExportImage, Qt::LeftButton);
+  ASSERT_TRUE(exceptions.empty()) << exceptions[0];
+  TBitmap written;
+  written.LoadFromFile(dir.File("maquette.bmp"));
+  EXPECT_EQ(written.Width(), 400);
+  EXPECT_EQ(window->Form().svgImageSave.FileName, "");
 }
 
 }  // namespace
