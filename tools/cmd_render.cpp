@@ -47,23 +47,41 @@ TRenderOptions ParseOptions(const TArgs& args) {
   return o;
 }
 
-void WritePpm(const TBitmap& bitmap, const std::string& fileName) {
-  TMemoryStream out;
-  const std::string header =
-      "P6\n" + std::to_string(bitmap.Width()) + " " + std::to_string(bitmap.Height()) + "\n255\n";
-  out.WriteBuffer(header.data(), int64_t(header.size()));
-  std::vector<uint8_t> rgb(size_t(bitmap.Width()) * 3);
-  for (int y = 0; y < bitmap.Height(); ++y) {
-    const uint8_t* src = bitmap.GetScanline(y);
-    for (size_t i = 0; i < rgb.size(); i += 3) {
-      rgb[i] = src[i + 2];
-      rgb[i + 1] = src[i + 1];
-      rgb[i + 2] = src[i];
-    }
-    out.WriteBuffer(rgb.data(), int64_t(rgb.size()));
+// The rendered bitmap as a binary PPM picture; being a TGraphic it is saved like every
+// export, through a temporary file renamed over the target once complete.
+class TPpmImage : public TGraphic {
+ public:
+  static const char* StaticClassName() { return "TPpmImage"; }
+  const TGraphicClass& ClassType() const override { return ClassOf<TPpmImage>(); }
+  void SetBitmap(const TBitmap* bitmap) { FBitmap = bitmap; }
+
+  void Draw(TCanvas&, const TRect&) override {}
+  void LoadFromStream(TStream&) override {
+    throw EInvalidGraphicOperation("Lecture PPM non prise en charge");
   }
-  out.SaveToFile(fileName);
-}
+  void SaveToStream(TStream& out) override {
+    const TBitmap& bmp = *FBitmap;
+    const std::string header =
+        "P6\n" + std::to_string(bmp.Width()) + " " + std::to_string(bmp.Height()) + "\n255\n";
+    out.WriteBuffer(header.data(), int64_t(header.size()));
+    std::vector<uint8_t> rgb(size_t(bmp.Width()) * 3);
+    for (int y = 0; y < bmp.Height(); ++y) {
+      const uint8_t* src = bmp.GetScanline(y);  // 24-bit: blue, green, red
+      for (size_t i = 0; i < rgb.size(); i += 3) {
+        rgb[i] = src[i + 2];
+        rgb[i + 1] = src[i + 1];
+        rgb[i + 2] = src[i];
+      }
+      out.WriteBuffer(rgb.data(), int64_t(rgb.size()));
+    }
+  }
+  int Width() const override { return FBitmap ? FBitmap->Width() : 0; }
+  int Height() const override { return FBitmap ? FBitmap->Height() : 0; }
+  bool Empty() const override { return !FBitmap || FBitmap->Empty(); }
+
+ private:
+  const TBitmap* FBitmap = nullptr;
+};
 
 }  // namespace
 
@@ -83,6 +101,8 @@ int CmdRender(const TArgs& args) {
   canvas.Brush.Style = bsSolid;
   canvas.FillRect(Rect(0, 0, o.Width, o.Height));
   graphic.Draw(canvas, Rect(0, 0, o.Width, o.Height));
-  WritePpm(target, args[1]);
+  TPpmImage ppm;
+  ppm.SetBitmap(&target);
+  ppm.SaveToFile(args[1]);
   return 0;
 }
