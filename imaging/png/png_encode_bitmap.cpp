@@ -72,4 +72,5 @@ void TPngImage::AssignHandle(TBitmap& handle, bool transparent, TColor transpare
     ReplacePalette(PaletteOfBitmap(handle), true);
   }
   if (trns != nullptr) trns->SetTransparentColor(transparentColor & 0xFFFFFF);
+  Changed();
 }
