@@ -147,3 +147,34 @@ TEST(Budget, OversizedBitmapsAreRefusedAndLeftUnchanged) {
   EXPECT_EQ(CheckedDibSize(3, 2, 24), 24u);
   EXPECT_EQ(CheckedDibSize(-3, 2, 24), 0u);
 }
+
+// A picture class without conversions refuses to take a bitmap; a bitmap takes any
+// picture by drawing it on white.
+TEST(Conversion, UnsupportedAssignRaisesConvertErrorBitmapsDraw) {
+  TTestGraphic g;
+  g.FValue = 3;
+  TBitmap bmp;
+  EXPECT_THROW(g.Assign(bmp), EConvertError);
+  bmp.Assign(g);
+  EXPECT_EQ(bmp.Width(), 3);
+  EXPECT_EQ(Hex(bmp.PixelColor(2, 0)), Hex(clWhite));
+  TPicture pic;
+  pic.SetGraphicOwned(std::make_unique<TTestGraphic>());
+  EXPECT_EQ(pic.Bitmap().ClassName(), "TBitmap");
+  pic.SetGraphic(nullptr);
+  EXPECT_EQ(pic.Graphic(), nullptr);
+}
+
+TEST(Streams, CopyFromAndMemoryGrowth) {
+  TMemoryStream a, b;
+  a.WriteBuffer("abcdef", 6);
+  a.SetPosition(4);
+  EXPECT_EQ(b.CopyFrom(a, 0), 6);  // 0: the whole source from its start
+  EXPECT_EQ(b.Size(), 6);
+  b.SetPosition(10);
+  b.WriteBuffer("z", 1);
+  EXPECT_EQ(b.Size(), 11);
+  b.SetSize(3);
+  EXPECT_EQ(b.Size(), 3);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.Memory()), 3), "abc");
+}

@@ -200,3 +200,84 @@ TEST(FormatConversion, WideRowsBetween24And32Bits) {
     for (int x = 0; x < 41; ++x)
       ASSERT_EQ(bmp.PixelColor(x, y), ref.PixelColor(x, y)) << x << "," << y;
 }
+
+// Transfers into a plain 1-bit mask mark the background colour with 1; out of a mask,
+// 0 becomes the text colour and 1 the background colour.
+TEST(MonoConversion, BackgroundAndTextColourRules) {
+  TBitmap src;
+  src.SetSize(3, 1);
+  src.SetPixelColor(0, 0, clRed);
+  src.SetPixelColor(1, 0, clWhite);
+  src.SetPixelColor(2, 0, clRed);
+  TBitmap mask;
+  mask.SetPixelFormat(pf1bit);
+  mask.SetSize(3, 1);
+  TPixelView mv = mask.View();
+  mv.Colors = nullptr;
+  BitBlt(mv, 0, 0, src.View(), Rect(0, 0, 3, 1), ropSrcCopy, TBltColors{clRed, clBlack});
+  EXPECT_EQ(mask.GetScanline(0)[0] >> 5, 0b101);
+  TBitmap out;
+  out.SetSize(3, 1);
+  BitBlt(out.View(), 0, 0, mv, Rect(0, 0, 3, 1), ropSrcCopy, TBltColors{clBlue, clLime});
+  EXPECT_EQ(Hex(out.PixelColor(0, 0)), Hex(clBlue));
+  EXPECT_EQ(Hex(out.PixelColor(1, 0)), Hex(clLime));
+}
+
+// A transparent bitmap leaves the canvas where its pixels have the transparent colour
+// (the bottom-left pixel's in automatic mode).
+TEST(TransparentDraw, TransparentColourShowsTheCanvas) {
+  TBitmap bmp;
+  bmp.SetSize(2, 2);
+  bmp.SetPixelColor(0, 0, clRed);
+  bmp.SetPixelColor(1, 0, clWhite);
+  bmp.SetPixelColor(0, 1, clWhite);
+  bmp.SetPixelColor(1, 1, clBlue);
+  bmp.SetTransparent(true);
+  EXPECT_EQ(Hex(bmp.TransparentColor() & 0xFFFFFF), Hex(clWhite));
+  TBitmap canvas;
+  canvas.SetSize(4, 4);
+  canvas.Canvas().Brush.Color = clLime;
+  canvas.Canvas().FillRect(Rect(0, 0, 4, 4));
+  canvas.Canvas().StretchDraw(Rect(0, 0, 4, 4), bmp);
+  EXPECT_EQ(Hex(canvas.PixelColor(0, 0)), Hex(clRed));
+  EXPECT_EQ(Hex(canvas.PixelColor(3, 0)), Hex(clLime));
+  EXPECT_EQ(Hex(canvas.PixelColor(1, 3)), Hex(clLime));
+  EXPECT_EQ(Hex(canvas.PixelColor(3, 3)), Hex(clBlue));
+}
+
+TEST(Palettes, FixedPalettesAndNearestIndex) {
+  const TPalette& d20 = DefaultPalette20();
+  ASSERT_EQ(d20.Count(), 20);
+  EXPECT_EQ(d20.ColorOf(0), clBlack);
+  EXPECT_EQ(d20.ColorOf(19), clWhite);
+  const TPalette& h = HalftonePalette256();
+  ASSERT_EQ(h.Count(), 256);
+  EXPECT_EQ(h, HalftonePalette256());
+  EXPECT_EQ(h.ColorOf(h.NearestIndex(clWhite)), clWhite);
+  EXPECT_EQ(h.ColorOf(h.NearestIndex(clBlack)), clBlack);
+  EXPECT_EQ(d20.NearestIndex(RGBColor(250, 3, 3)), d20.NearestIndex(clRed));
+
+  TBitmap bmp;
+  bmp.SetPixelFormat(pf4bit);
+  bmp.SetSize(2, 2);
+  HPALETTE pal = bmp.Palette();
+  ASSERT_NE(pal, nullptr);
+  EXPECT_EQ(pal->Count(), int(bmp.ColorTable().size()));
+  std::unique_ptr<TPalette> copy = CopyPalette(pal);
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(*copy, *pal);
+  EXPECT_EQ(CopyPalette(nullptr), nullptr);
+}
+
+TEST(BitmapSize, ResizeKeepsPixelsThatFit) {
+  TBitmap bmp;
+  bmp.SetSize(3, 3);
+  bmp.SetPixelColor(1, 1, clRed);
+  bmp.SetPixelColor(2, 2, clBlue);
+  bmp.SetSize(2, 5);
+  EXPECT_EQ(bmp.Width(), 2);
+  EXPECT_EQ(Hex(bmp.PixelColor(1, 1)), Hex(clRed));
+  EXPECT_EQ(Hex(bmp.PixelColor(1, 4)), Hex(clBlack));
+  bmp.SetSize(0, 0);
+  EXPECT_TRUE(bmp.Empty());
+}
