@@ -73,6 +73,14 @@ struct TDibInfo {
   std::vector<TRGBQuad> Colors;
 };
 
+// Header parsing (the bytes of `h` past the header's own size are zero).
+void ParseCoreHeader(const uint8_t* h, TDibInfo& info);
+void ParseInfoHeader(const uint8_t* h, TDibInfo& info);
+// Bytes of masks stored between a 40-byte header and the colour table.
+uint32_t MaskBytesAfterHeader(const TDibInfo& info);
+// Checks size, bit count, compression and masks, and fills in the default masks.
+void Validate(TDibInfo& info);
+
 // Raises EInvalidGraphic with the message.
 [[noreturn]] void Fail(const char* message);
 
