@@ -281,3 +281,28 @@ TEST(BitmapSize, ResizeKeepsPixelsThatFit) {
   bmp.SetSize(0, 0);
   EXPECT_TRUE(bmp.Empty());
 }
+
+// Plain copies between true-colour formats at an offset, clipped on every side.
+TEST(RasterOps, OffsetCopiesClipOnEverySide) {
+  for (TPixelFormat sf : {pf16bit, pf24bit, pf32bit})
+    for (TPixelFormat df : {pf24bit, pf32bit}) {
+      TBitmap src, dst;
+      src.SetPixelFormat(sf);
+      src.SetSize(9, 6);
+      for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 9; ++x)
+          src.SetPixelColor(x, y, RGBColor(uint8_t(x * 24), uint8_t(y * 40), 8));
+      dst.SetPixelFormat(df);
+      dst.SetSize(7, 5);
+      dst.Canvas().Brush.Color = clWhite;
+      dst.Canvas().FillRect(Rect(0, 0, 7, 5));
+      BitBlt(dst.View(), -2, 1, src.View(), Rect(1, 2, 9, 6));
+      for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x) {
+          const int sx = x + 3, sy = y + 1;
+          const bool inside = y >= 1 && sx < 9 && sy < 6;
+          ASSERT_EQ(Hex(dst.PixelColor(x, y)), Hex(inside ? src.PixelColor(sx, sy) : clWhite))
+              << sf << "->" << df << " at " << x << "," << y;
+        }
+    }
+}
