@@ -134,6 +134,18 @@ TEST(PngDrawAlpha, OtherCanvasFormatsAreComposedToo) {
   EXPECT_EQ(canvas.PixelColor(1, 0), clBlack);
 }
 
+TEST(PngDrawAlpha, WorkSurfaceOverTheBudgetFailsAndLeavesTheCanvas) {
+  auto png = MakeRgbaImage(
+      8, 8, [](int, int) { return clBlack; }, [](int, int) { return 255; });
+  auto canvasOwner = MakeCanvas(8, 8, clWhite, pf8bit);
+  TBitmap& canvas = *canvasOwner;
+  const uint64_t budget = GetImageBudget();
+  SetImageBudget(100);  // less than the 8 x 8 x 4 bytes of the work surface
+  EXPECT_THROW(png->Draw(canvas.Canvas(), TRect{0, 0, 8, 8}), EPNGOutMemory);
+  SetImageBudget(budget);
+  EXPECT_EQ(canvas.PixelColor(4, 4), clWhite);
+}
+
 TEST(PngDrawAlpha, GreyWithAlphaUsesTheStoredLevel) {
   auto png = TPngImage::CreateBlank(COLOR_GRAYSCALEALPHA, 8, 2, 1);
   png->Scanline(0)[0] = 0;
