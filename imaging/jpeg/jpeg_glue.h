@@ -96,6 +96,9 @@ constexpr size_t JpegStreamBufferSize = 4096;
 void JpegStreamSource(j_decompress_ptr cinfo, TStream& stream);
 void JpegStreamDest(j_compress_ptr cinfo, TStream& stream);
 
+// Shortest time between two progress reports (tests lower it to see every report).
+extern int64_t JpegReportIntervalMs;
+
 // The monitor callback (installed by the contexts when they have an image).
 void JpegProgressMonitor(j_common_ptr cinfo);
 // Progressive files with more scans than this are refused as hostile: each scan costs a

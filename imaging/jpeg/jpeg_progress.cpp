@@ -4,9 +4,9 @@
 
 #include "jpeg_glue.h"
 
-namespace {
+int64_t JpegReportIntervalMs = 500;
 
-constexpr int64_t ReportIntervalMs = 500;
+namespace {
 
 int64_t TickCountMs() {
   using namespace std::chrono;
@@ -50,7 +50,7 @@ void JpegProgressMonitor(j_common_ptr cinfo) {
   }
   if (ctx.FImage == nullptr) return;
   const int64_t now = TickCountMs();
-  if (ctx.FHasTime && now - ctx.FLastTime < ReportIntervalMs) return;
+  if (ctx.FHasTime && now - ctx.FLastTime < JpegReportIntervalMs) return;
   const bool first = !ctx.FHasTime;
   ctx.FLastTime = now;
   ctx.FHasTime = true;

@@ -1,21 +1,8 @@
 // The picture object: sharing, equality, the stored form, palettes, clipboard,
-// registration, and streams that fail inside the library's callbacks.
+// registration.
 #include "jpeg_test_util.h"
 
 namespace {
-
-// Fails every read after the first `okReads`.
-class TFailingStream : public TMemoryStream {
- public:
-  explicit TFailingStream(int okReads) : FOkReads(okReads) {}
-  int64_t Read(void* buffer, int64_t count) override {
-    if (FOkReads-- <= 0) throw EReadError("disque retiré");
-    return TMemoryStream::Read(buffer, count);
-  }
-
- private:
-  int FOkReads;
-};
 
 TEST(JpegImage, AssignSharesTheDataUntilOneChanges) {
   const Bytes file = MakeJpeg(48, 32);
@@ -144,21 +131,6 @@ TEST(JpegImage, RegistersBothExtensions) {
   EXPECT_EQ(seen, 2);
   UnregisterJpegImage();
   EXPECT_EQ(TPicture::FindFileFormat("jpg"), nullptr);
-}
-
-TEST(JpegImage, StreamFailureInsideTheLibraryComesOutIntact) {
-  // The stream throws while libjpeg is reading: the error must come out as itself,
-  // after the library was left cleanly (ASan builds check nothing leaks).
-  const Bytes file = MakeJpeg(200, 200);
-  TJPEGImage image;
-  LoadBytes(image, file);
-  image.SetScale(jsHalf);
-  EXPECT_EQ(image.Width(), 100);
-
-  TFailingStream failing(0);
-  failing.WriteBuffer(file.data(), int64_t(file.size()));
-  failing.SetPosition(0);
-  EXPECT_THROW(image.LoadFromStream(failing), EReadError);
 }
 
 }  // namespace
