@@ -469,6 +469,8 @@ enum TPixelFormat {
   pf32bit,
   pfCustom
 };
+// Meaning of the fourth byte of 32-bit pixels: ignored, straight alpha (colours as they
+// are), or alpha with colours already multiplied by it.
 enum TAlphaFormat { afIgnored, afDefined, afPremultiplied };
 enum TTransparentMode { tmAuto, tmFixed };
 int BitCountOf(TPixelFormat format);       // pfDevice counts as 32 (the screen)

@@ -68,7 +68,9 @@ void TPngImage::AssignTo(TGraphic& dest) {
   if (mode == ptmPartial) {
     bitmap->SetPixelFormat(pf32bit);
     bitmap->SetSize(width, height);
-    bitmap->SetAlphaFormat(afDefined);
+    // The composition below leaves colours multiplied by their alpha: the bitmap says so,
+    // so that drawing it again does not darken the translucent pixels a second time.
+    bitmap->SetAlphaFormat(afPremultiplied);
     ClearPixels(*bitmap);  // all four bytes 0: transparent black
   } else {
     const TPixelFormat format = OpaqueFormatFor(header);

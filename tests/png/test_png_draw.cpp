@@ -245,6 +245,25 @@ TEST(PngDrawPixelInformation, SizeFollowsPhysUnlessZero) {
   EXPECT_EQ(canvas.PixelColor(20, 9), clWhite);
 }
 
+TEST(PngAssignTo, ConvertedBitmapDrawsLikeTheImage) {
+  // The bitmap holds premultiplied colours; drawing it must not multiply them again.
+  auto png = MakeRgbaImage(
+      4, 1, [](int, int) { return RGBColor(0, 120, 240); },
+      [](int x, int) { return x * 80; });
+  TBitmap bitmap;
+  bitmap.Assign(*png);
+  auto direct = MakeCanvas(4, 1, clWhite);
+  auto viaBitmap = MakeCanvas(4, 1, clWhite);
+  png->Draw(direct->Canvas(), TRect{0, 0, 4, 1});
+  bitmap.Draw(viaBitmap->Canvas(), TRect{0, 0, 4, 1});
+  for (int x = 0; x < 4; ++x) {
+    const TColor a = direct->PixelColor(x, 0), b = viaBitmap->PixelColor(x, 0);
+    EXPECT_NEAR(GetRValue(a), GetRValue(b), 1) << x;
+    EXPECT_NEAR(GetGValue(a), GetGValue(b), 1) << x;
+    EXPECT_NEAR(GetBValue(a), GetBValue(b), 1) << x;
+  }
+}
+
 TEST(PngAssignTo, RgbAlphaGivesPremultipliedThirtyTwoBits) {
   auto png = MakeRgbaImage(
       3, 1, [](int, int) { return RGBColor(200, 100, 50); },
@@ -254,7 +273,7 @@ TEST(PngAssignTo, RgbAlphaGivesPremultipliedThirtyTwoBits) {
   TBitmap bitmap;
   bitmap.Assign(*png);
   EXPECT_EQ(bitmap.PixelFormat(), pf32bit);
-  EXPECT_EQ(bitmap.AlphaFormat(), afDefined);
+  EXPECT_EQ(bitmap.AlphaFormat(), afPremultiplied);
   const uint8_t* p = bitmap.GetScanline(0);
   EXPECT_EQ((std::vector<uint8_t>(p, p + 12)),
             (std::vector<uint8_t>{0, 0, 0, 0, 50, 100, 200, 255, (50 * 128 + 127) / 255,
