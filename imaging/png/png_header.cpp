@@ -73,6 +73,8 @@ TChunkIHDR::~TChunkIHDR() {
 
 bool TChunkIHDR::LoadFromStream(TStream& stream, const TChunkName& chunkName, uint32_t size) {
   if (!TChunk::LoadFromStream(stream, chunkName, size)) return false;
+  // A second header would take over the image's interlace setting and buffers.
+  if (fOwner && fOwner->HasHeader() && &fOwner->Header() != this) throw EPngInvalidIHDR();
   if (fDataSize < 13) throw EPngInvalidIHDR();
   const uint8_t* d = fData.data();
   IHDRData.Width = ReadBE32(d);

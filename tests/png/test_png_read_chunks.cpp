@@ -65,6 +65,7 @@ TEST(PngLoad, HeaderChecks) {
   EXPECT_THROW(Load(image, file(Ihdr(3, 1, 4, 2))), EPngInvalidIHDR);
   EXPECT_THROW(Load(image, file(Ihdr(0, 1, 8, 0))), EPngInvalidIHDR);
   EXPECT_THROW(Load(image, file(Chunk("IHDR", Bytes(12, 1)))), EPngInvalidIHDR);
+  EXPECT_THROW(Load(image, file(Concat({Ihdr(3, 1, 8, 0), Ihdr(3, 1, 8, 0, 1)}))), EPngInvalidIHDR);
   EXPECT_NO_THROW(Load(image, file(Ihdr(3, 1, 8, 0, 0, 5))));  // filter method unchecked
   Bytes longer = Ihdr(3, 1, 8, 0);
   Bytes body(longer.begin() + 8, longer.begin() + 21);
