@@ -53,17 +53,17 @@ TPalette DecoderPalette(const jpeg_decompress_struct& d) {
   JSAMPARRAY map = d.colormap;
   for (int i = 0; i < count; ++i) {
     TPaletteEntry& e = entries[size_t(i)];
-    if (d.out_color_components == 1) {
-      e.peRed = e.peGreen = e.peBlue = map[0][i];
+    if (d.out_color_components == 3) {
+      e.peRed = map[2][i];
+      e.peGreen = map[1][i];
+      e.peBlue = map[0][i];
     } else if (d.out_color_components == 4) {  // quantised CMYK: same conversion as rows
       const unsigned k = map[3][i];
       e.peBlue = uint8_t(k * map[2][i] / 255);
       e.peGreen = uint8_t(k * map[1][i] / 255);
       e.peRed = uint8_t(k * map[0][i] / 255);
-    } else {
-      e.peRed = map[2][i];
-      e.peGreen = map[1][i];
-      e.peBlue = map[0][i];
+    } else {  // grayscale, or an unnamed colour space: the map has no colour rows
+      e.peRed = e.peGreen = e.peBlue = map[0][i];
     }
   }
   return TPalette(std::move(entries));

@@ -229,3 +229,58 @@ TEST(JpegDecode, ProgressReportsAndAbortKeepsThePicture) {
 }
 
 }  // namespace
+
+namespace {
+
+// A two-component file of no named colour space, which no bitmap layout fits.
+Bytes TwoComponentJpeg() {
+  jpeg_compress_struct c;
+  TestErrorMgr err;
+  c.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = TestErrorExit;
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_compress(&c);
+    ADD_FAILURE();
+    return {};
+  }
+  jpeg_create_compress(&c);
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = 16;
+  c.image_height = 8;
+  c.input_components = 2;
+  c.in_color_space = JCS_UNKNOWN;
+  jpeg_set_defaults(&c);
+  jpeg_start_compress(&c, TRUE);
+  uint8_t row[32];
+  for (int i = 0; i < 32; ++i) row[i] = uint8_t(i * 8);
+  JSAMPROW rows[1] = {row};
+  while (c.next_scanline < c.image_height) jpeg_write_scanlines(&c, rows, 1);
+  jpeg_finish_compress(&c);
+  Bytes result(out, out + size);
+  jpeg_destroy_compress(&c);
+  free(out);
+  return result;
+}
+
+TEST(JpegDecode, UnnamedColourSpacesFailCleanlyOrQuantise) {
+  const Bytes file = TwoComponentJpeg();
+  TJPEGImage image;
+  LoadBytes(image, file);
+  EXPECT_EQ(image.Width(), 16);
+  try {
+    image.DIBNeeded();
+    FAIL() << "two components have no 24-bit layout";
+  } catch (const EJPEG& e) {
+    EXPECT_EQ(e.ErrorCode(), int(JERR_CONVERSION_NOTIMPL));
+  }
+  TJPEGImage quantised;
+  LoadBytes(quantised, file);
+  quantised.SetPixelFormat(jf8Bit);  // one index per pixel: fits, with a grey palette
+  quantised.DIBNeeded();
+  EXPECT_EQ(quantised.Bitmap()->BitCount(), 8);
+  for (const TRGBQuad& q : quantised.Bitmap()->ColorTable()) EXPECT_EQ(q.rgbRed, q.rgbBlue);
+}
+
+}  // namespace

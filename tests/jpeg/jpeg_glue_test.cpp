@@ -23,6 +23,7 @@ class TTrickleStream : public TStream {
   int64_t Read(void* buffer, int64_t count) override {
     if (FFailAfter >= 0 && FReads++ >= FFailAfter) throw std::runtime_error("réseau coupé");
     const int64_t n = std::min<int64_t>({count, 1000, int64_t(FBytes.size()) - FPos});
+    if (n <= 0) return 0;
     std::memcpy(buffer, FBytes.data() + FPos, size_t(n));
     FPos += n;
     return n;
