@@ -268,6 +268,7 @@ class TFrmModulePhoto {
   void SetInstruction(const char* text, TColor color);
   void ShowMessage(const std::string& text);
   bool ExecuteOpenDialog(const char* title);
+  void RestoreDisplay();
 
   TWorkspaceHost* FHost = nullptr;
   bool FActivated = false;

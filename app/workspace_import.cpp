@@ -40,10 +40,10 @@ void TFrmModulePhoto::BtnClientPhotoClick() {
     ShowMessage(txtBadFormat);
     return;
   }
-  if (!clientPhoto) clientPhoto = std::make_unique<TPicture>();
-  // The holder keeps its previous picture when loading fails.
+  // Loaded aside: a failed load replaces nothing.
+  auto loaded = std::make_unique<TPicture>();
   try {
-    clientPhoto->LoadFromFile(fileName);
+    loaded->LoadFromFile(fileName);
   } catch (const EFOpenError& e) {
     ShowMessage(std::string(txtOpenErrorPrefix) + e.Message());
     return;
@@ -51,11 +51,28 @@ void TFrmModulePhoto::BtnClientPhotoClick() {
     ShowMessage(txtOpenFailed);
     return;
   }
-  FitClientPhoto();
+  std::swap(clientPhoto, loaded);
+  try {
+    FitClientPhoto();
+  } catch (...) {
+    // Some classes decode only when first drawn (a JPEG with a sound header and broken
+    // data fails here). Go back to the previous photo, so that later refits do not fail
+    // again and again, and let the error be reported.
+    std::swap(clientPhoto, loaded);
+    RestoreDisplay();
+    throw;
+  }
   ImgProduit.Visible = false;
   ImgPhotoMaison.Enabled = true;
   btnEffClient.Enabled = true;
   SetInstruction(txtPlace, clBlack);
+}
+
+void TFrmModulePhoto::RestoreDisplay() {
+  if (ImgPhotoMaison.Enabled && clientPhoto && clientPhoto->Graphic())
+    FitClientPhoto();
+  else
+    ImgPhotoMaison.Picture.SetGraphic(nullptr);
 }
 
 void TFrmModulePhoto::btnProduitPhotoClick() {

@@ -168,18 +168,23 @@ void TMainWindow::ConnectEvents() {
 }
 
 void TMainWindow::Guarded(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const EAbort&) {
-    // the silent abort: no message
-  } catch (const std::exception& e) {
-    Sync();
-    ShowException(e.what());
-  } catch (...) {
-    Sync();
-    ShowException(std::string());
-  }
-  Sync();
+  bool failed = false;
+  std::string message;
+  auto run = [&](const std::function<void()>& step) {
+    try {
+      step();
+    } catch (const EAbort&) {
+      // the silent abort: no message
+    } catch (const std::exception& e) {
+      if (!failed) message = e.what();
+      failed = true;
+    } catch (...) {
+      failed = true;  // not an exception object: shown with an empty message
+    }
+  };
+  run(handler);
+  run([this] { Sync(); });  // what the handler changed, even when it failed midway
+  if (failed) ShowException(message);
 }
 
 void TMainWindow::ShowException(const std::string& message) {

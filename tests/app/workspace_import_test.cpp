@@ -1,4 +1,5 @@
 // Importing the client photo and the product, refusals, and the two clear buttons.
+#include "codecs.h"
 #include "workspace_support.h"
 
 #include <fstream>
@@ -70,6 +71,38 @@ TEST_F(ImportTest, CorruptPictureKeepsThePreviousPhoto) {
       EXPECT_EQ(ws.Host.Messages[0], txtOpenFailed) << entry.path();
     }
   }
+}
+
+// A real multi-scan JPEG whose second scan header is made invalid: the header reads, the
+// pixels fail when the photo is first drawn.
+std::string WriteJpegBrokenAfterHeader(const TTempDir& dir) {
+  std::ifstream in(VITRELLE_TESTDATA "/jpeg/jpegdecoder-non-interleaved-mcu.jpg", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const size_t first = bytes.find("\xFF\xDA");
+  const size_t second = bytes.find("\xFF\xDA", first + 2);
+  EXPECT_NE(second, std::string::npos);
+  const size_t ns = uint8_t(bytes[second + 4]);
+  bytes[second + 5 + 2 * ns + 1] = char(200);  // end of spectral selection past 63
+  const std::string path = dir.File("casse.jpg");
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+TEST_F(ImportTest, PhotoFailingWhenFirstDrawnLeavesThePreviousOne) {
+  TCodecRegistration codecs;
+  const std::string broken = WriteJpegBrokenAfterHeader(dir);
+  EXPECT_THROW(ws.ImportClient(broken), Exception);  // nothing shown before: still nothing
+  EXPECT_EQ(ws.Form.DisplayBitmap(), nullptr);
+  EXPECT_FALSE(ws.Form.ImgPhotoMaison.Enabled);
+
+  ws.ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  ws.Form.SelectMention(1);
+  EXPECT_THROW(ws.ImportClient(broken), Exception);
+  EXPECT_EQ(ws.Form.clientPhoto->Width(), 400);
+  EXPECT_EQ(ws.Form.DisplayBitmap()->Width(), 400);
+  EXPECT_EQ(ws.Form.photoRight, 564);
+  EXPECT_TRUE(ws.Form.ImgPhotoMaison.Enabled);
+  EXPECT_NO_THROW(ws.Form.SetClientSize(1200, 800));  // refits keep working
 }
 
 TEST_F(ImportTest, CancelledDialogsChangeNothing) {
