@@ -150,3 +150,20 @@ TEST_F(Tool, RenderDrawsOverTheBackground) {
         ASSERT_EQ(uint8_t(px[i]), s[2]) << x << "," << y;
     }
 }
+
+// A translucent PNG exported as BMP keeps its alpha: both render the same over a colour.
+TEST_F(Tool, TranslucentPictureSurvivesBmpExport) {
+  const std::string help = Run("--help").Out;
+  if (help.find(".PNG") == std::string::npos && help.find(".png") == std::string::npos)
+    GTEST_SKIP() << "no PNG codec in this build";
+  const std::string png = std::string(VITRELLE_TESTDATA) + "/pngsuite/basn6a08.png";
+  ASSERT_EQ(Run("convert '" + png + "' '" + Path("a.bmp") + "'").Code, 0);
+  ASSERT_EQ(Run("render '" + png + "' '" + Path("p.ppm") + "' --fond 336699").Code, 0);
+  ASSERT_EQ(Run("render '" + Path("a.bmp") + "' '" + Path("b.ppm") + "' --fond 336699").Code, 0);
+  int w1 = 0, h1 = 0, w2 = 0, h2 = 0;
+  const std::string a = PpmPixels(Slurp(Path("p.ppm")), w1, h1);
+  const std::string b = PpmPixels(Slurp(Path("b.ppm")), w2, h2);
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t i = 0; i < a.size(); ++i)
+    ASSERT_LE(std::abs(int(uint8_t(a[i])) - int(uint8_t(b[i]))), 1) << i;
+}
