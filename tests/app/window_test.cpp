@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QPointer>
 #include <QProcess>
 #include <QScrollArea>
 #include <QTest>
@@ -14,14 +15,25 @@
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "app_tests";
-  static char* argv[] = {name, nullptr};
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication app(argc, argv);
-  return app;
-}
+// The application object lives between the first and the last test, not until static
+// destruction (Qt's own globals are gone by then).
+class TQtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    FApp = std::make_unique<QApplication>(FArgc, FArgv);
+  }
+  void TearDown() override { FApp.reset(); }
+
+ private:
+  int FArgc = 1;
+  char FName[10] = "app_tests";
+  char* FArgv[2] = {FName, nullptr};
+  std::unique_ptr<QApplication> FApp;
+};
+// gtest owns registered environments.
+[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
 
 // Runs the program; a program still running after waitMs is stopped and reported so.
 int RunProgram(const QStringList& args, bool* stillRunning, int waitMs) {
@@ -55,7 +67,6 @@ TEST(ProgramTest, WithoutExactlyOneArgumentItEndsAtOnce) {
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
     window = std::make_unique<TMainWindow>();
     window->ExceptionHook = [this](const std::string& m) { exceptions.push_back(m); };
     window->Host().MessageHook = [this](const std::string& m) { messages.push_back(m); };
@@ -174,13 +185,22 @@ TEST_F(WindowTest, ResizingRefitsThePhoto) {
   EXPECT_EQ(window->Form().DisplayBitmap()->Width(), 1200);
 }
 
-// Runs `act` on the file dialog once it is open (the dialogs are modal): looks for it
-// again and again from the event loop that the dialog runs.
-void WithDialog(std::function<void(QFileDialog&)> act, int triesLeft = 200) {
+// Accepts the dialog, again if it is still shown later: an accept that lands between the
+// dialog's show and the start of its event loop would otherwise be lost.
+void AcceptUntilClosed(QPointer<QFileDialog> dialog, int triesLeft = 200) {
+  if (!dialog || !dialog->isVisible() || triesLeft == 0) return;
+  static_cast<QDialog*>(dialog.data())->accept();  // as the dialog's own button does
+  QTimer::singleShot(50, [dialog, triesLeft] { AcceptUntilClosed(dialog, triesLeft - 1); });
+}
+
+// Runs `act` on the file dialog once it is open (the dialogs are modal), then accepts it:
+// looks for it again and again from the event loop that the dialog runs.
+void WithDialog(std::function<void(QFileDialog&)> act, int triesLeft = 3000) {
   QTimer::singleShot(10, [act = std::move(act), triesLeft]() mutable {
     for (QWidget* w : QApplication::topLevelWidgets())
       if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
         act(*dialog);
+        AcceptUntilClosed(dialog);
         return;
       }
     if (triesLeft > 0)
@@ -207,7 +227,6 @@ TEST_F(WindowTest, OpenDialogShowsTheFiltersAndAPreview) {
     emit d.currentChanged(QString::fromStdString(house));
     for (QLabel* label : d.findChildren<QLabel*>())
       previewShown |= !label->pixmap().isNull() && label->pixmap().width() == 225;
-    static_cast<QDialog&>(d).accept();  // as the dialog's own button does
   });
   QTest::mouseClick(window->BtnClientPhoto, Qt::LeftButton);
   EXPECT_TRUE(previewShown);
@@ -228,7 +247,6 @@ TEST_F(WindowTest, SaveDialogFilterDecidesTheFormatAndAddsTheDefaultSuffix) {
     EXPECT_EQ(d.nameFilters().size(), 5);
     d.selectNameFilter(d.nameFilters()[3]);  // "Bitmaps (*.bmp)"
     d.selectFile(QString::fromStdString(dir.File("maquette")));
-    static_cast<QDialog&>(d).accept();  // as the dialog's own button does
   });
   QTest::mouseClick(window->btnExportImage, Qt::LeftButton);
   ASSERT_TRUE(exceptions.empty()) << exceptions[0];
