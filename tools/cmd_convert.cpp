@@ -24,7 +24,13 @@ int CmdConvert(const TArgs& args) {
   TPicture picture;
   picture.LoadFromFile(args[0]);
   std::unique_ptr<TGraphic> output = outputClass->Create();
-  output->Assign(*picture.Graphic());
+  try {
+    output->Assign(*picture.Graphic());
+  } catch (const EConvertError&) {
+    // Picture classes convert to and from bitmaps, not to each other: go through the
+    // bitmap, as the export does with the composed mock-up.
+    output->Assign(picture.Bitmap());
+  }
   output->SaveToFile(args[1]);
   return 0;
 }

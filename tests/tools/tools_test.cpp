@@ -167,3 +167,15 @@ TEST_F(Tool, TranslucentPictureSurvivesBmpExport) {
   for (size_t i = 0; i < a.size(); ++i)
     ASSERT_LE(std::abs(int(uint8_t(a[i])) - int(uint8_t(b[i]))), 1) << i;
 }
+
+// Codec classes convert through bitmaps, so any registered format converts to any other.
+TEST_F(Tool, ConvertBetweenTwoCodecsGoesThroughABitmap) {
+  const std::string help = Run("--help").Out;
+  if (help.find(".PNG") == std::string::npos || help.find(".jpg") == std::string::npos)
+    GTEST_SKIP() << "PNG and JPEG codecs not both in this build";
+  const std::string png = std::string(VITRELLE_TESTDATA) + "/pngsuite/basn6a08.png";
+  TRun r = Run("convert '" + png + "' '" + Path("c.jpg") + "'");
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  r = Run("info '" + Path("c.jpg") + "'");
+  EXPECT_NE(r.Out.find("Largeur : 32"), std::string::npos) << r.Out;
+}
