@@ -194,78 +194,10 @@ TEST(JpegDecode, HugeDeclaredSizeStaysWithinTheBudget) {
   SetImageBudget(saved);
 }
 
-TEST(JpegDecode, ProgressReportsAndAbortKeepsThePicture) {
-  const Bytes file = MakeJpeg(64, 64);
-  TJPEGImage image;
-  LoadBytes(image, file);
-  std::vector<TProgressStage> stages;
-  image.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect&,
-                         const std::string&) {
-    stages.push_back(stage);
-    if (stage == psEnding) {
-      EXPECT_EQ(percent, 100);
-    }
-  };
-  image.DIBNeeded();
-  ASSERT_EQ(stages.size(), 2u);
-  EXPECT_EQ(stages[0], psStarting);
-
-  TJPEGImage aborted;
-  LoadBytes(aborted, file);
-  aborted.OnProgress = [](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&,
-                          const std::string&) {
-    if (stage == psStarting) throw EAbort();
-  };
-  EXPECT_NO_THROW(aborted.DIBNeeded());
-  ASSERT_NE(aborted.Bitmap(), nullptr);
-
-  TJPEGImage failing;
-  LoadBytes(failing, file);
-  failing.OnProgress = [](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&,
-                          const std::string&) {
-    if (stage == psStarting) throw std::runtime_error("handler");
-  };
-  EXPECT_THROW(failing.DIBNeeded(), std::runtime_error);
-}
-
-}  // namespace
-
-namespace {
-
-// A two-component file of no named colour space, which no bitmap layout fits.
-Bytes TwoComponentJpeg() {
-  jpeg_compress_struct c;
-  TestErrorMgr err;
-  c.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = TestErrorExit;
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_compress(&c);
-    ADD_FAILURE();
-    return {};
-  }
-  jpeg_create_compress(&c);
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = 16;
-  c.image_height = 8;
-  c.input_components = 2;
-  c.in_color_space = JCS_UNKNOWN;
-  jpeg_set_defaults(&c);
-  jpeg_start_compress(&c, TRUE);
-  uint8_t row[32];
-  for (int i = 0; i < 32; ++i) row[i] = uint8_t(i * 8);
-  JSAMPROW rows[1] = {row};
-  while (c.next_scanline < c.image_height) jpeg_write_scanlines(&c, rows, 1);
-  jpeg_finish_compress(&c);
-  Bytes result(out, out + size);
-  jpeg_destroy_compress(&c);
-  free(out);
-  return result;
-}
-
 TEST(JpegDecode, UnnamedColourSpacesFailCleanlyOrQuantise) {
-  const Bytes file = TwoComponentJpeg();
+  // Two components of no named colour space: no bitmap layout fits them.
+  const Bytes file =
+      EncodeWithLibrary(Bytes(16 * 8 * 2, 77), 16, 8, {90, false, false, 2, JCS_UNKNOWN});
   TJPEGImage image;
   LoadBytes(image, file);
   EXPECT_EQ(image.Width(), 16);

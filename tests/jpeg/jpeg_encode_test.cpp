@@ -22,7 +22,7 @@ TEST(JpegEncode, BitmapSavesAsTheLibraryWouldEncodeIt) {
   const Bytes saved = SaveBytes(image);
   EXPECT_TRUE(saved == EncodeWithLibrary(TestPattern(728, 546), 728, 546));  // quality 90
   Markers m = ScanMarkers(saved);
-  EXPECT_EQ(m.frame, 0xC0);  // baseline
+  EXPECT_TRUE(m.baseline);
   EXPECT_EQ(m.scans, 1);
   EXPECT_EQ(m.components, 3);
   EXPECT_EQ(image.JPEGData().Width(), 728);
@@ -73,41 +73,28 @@ TEST(JpegEncode, SavingAgainWritesTheSameBytesWithoutRecompressing) {
 }
 
 TEST(JpegEncode, OtherBitmapFormatsAndTinyPictures) {
+  EXPECT_TRUE(SaveBytes(*std::make_unique<TJPEGImage>()).empty());  // nothing, no error
   auto bitmap = PatternBitmap(33, 17);
-  const Bytes expected = SaveBytes(*std::make_unique<TJPEGImage>().get());
-  EXPECT_TRUE(expected.empty());  // no bitmap: nothing to write, no error
-
-  TBitmap wide;
-  wide.Assign(*bitmap);
-  wide.SetPixelFormat(pf32bit);
-  TJPEGImage fromWide;
-  fromWide.Assign(wide);
-  EXPECT_TRUE(SaveBytes(fromWide) == EncodeWithLibrary(TestPattern(33, 17), 33, 17));
-
-  TBitmap indexed;
-  indexed.Assign(*bitmap);
-  indexed.SetPixelFormat(pf8bit);
-  TJPEGImage fromIndexed;
-  fromIndexed.Assign(indexed);
-  const Bytes saved = SaveBytes(fromIndexed);
-  EXPECT_EQ(ScanMarkers(saved).components, 3);
-  EXPECT_EQ(indexed.PixelFormat(), pf8bit);  // the source is left alone
-
-  auto one = PatternBitmap(1, 1);
-  one->SetPixelColor(0, 0, RGBColor(200, 100, 50));
+  for (TPixelFormat format : {pf32bit, pf8bit}) {
+    TBitmap other;
+    other.Assign(*bitmap);
+    other.SetPixelFormat(format);
+    TJPEGImage image;
+    image.Assign(other);
+    const Bytes saved = SaveBytes(image);
+    if (format == pf32bit) {
+      EXPECT_TRUE(saved == EncodeWithLibrary(TestPattern(33, 17), 33, 17));
+    }
+    EXPECT_EQ(ScanMarkers(saved).components, 3);
+    EXPECT_EQ(other.PixelFormat(), format);  // the source is left alone
+  }
+  auto one = PatternBitmap(1, 1);  // a one-row bitmap: stride 0
   TJPEGImage single;
   single.Assign(*one);
-  TJPEGImage back;
-  LoadBytes(back, SaveBytes(single));
-  const TColor c = back.Bitmap()->PixelColor(0, 0);
-  EXPECT_NEAR(GetRValue(c), 200, 3);
-  EXPECT_NEAR(GetGValue(c), 100, 3);
-  EXPECT_NEAR(GetBValue(c), 50, 3);
-
+  EXPECT_TRUE(SaveBytes(single) == EncodeWithLibrary(TestPattern(1, 1), 1, 1));
   TBitmap empty;
-  TJPEGImage fromEmpty;
-  fromEmpty.Assign(empty);
-  EXPECT_TRUE(SaveBytes(fromEmpty).empty());
+  single.Assign(empty);
+  EXPECT_TRUE(SaveBytes(single).empty());
 }
 
 TEST(JpegEncode, AbortDuringCompressionLeavesEmptyData) {

@@ -72,6 +72,9 @@ TEST_F(JpegGlue, ProgressReportsRowsAndPercent) {
   image.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool redraw,
                          const TRect& r, const std::string& message) {
     EXPECT_TRUE(message.empty());
+    if (stage == psEnding) {
+      EXPECT_EQ(percent, 100);
+    }
     if (stage != psRunning) return;
     ++running;
     EXPECT_GT(int(percent), lastPercent);

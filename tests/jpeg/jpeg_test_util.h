@@ -53,10 +53,12 @@ struct EncodeOptions {
   int quality = 90;
   bool progressive = false;
   bool grayscale = false;
+  int components = 3;  // with JCS_UNKNOWN: raw components of no named colour space
+  J_COLOR_SPACE space = JCS_EXT_BGR;
 };
 
-// Encodes BGR rows with libjpeg's defaults, the way an ordinary program would.
-inline Bytes EncodeWithLibrary(const Bytes& bgr, int w, int h, EncodeOptions o = {}) {
+// Encodes rows with libjpeg's defaults, the way an ordinary program would.
+inline Bytes EncodeWithLibrary(const Bytes& pixels, int w, int h, EncodeOptions o = {}) {
   jpeg_compress_struct c;
   TestErrorMgr err;
   c.err = jpeg_std_error(&err.pub);
@@ -72,15 +74,16 @@ inline Bytes EncodeWithLibrary(const Bytes& bgr, int w, int h, EncodeOptions o =
   jpeg_mem_dest(&c, &out, &size);
   c.image_width = JDIMENSION(w);
   c.image_height = JDIMENSION(h);
-  c.input_components = 3;
-  c.in_color_space = JCS_EXT_BGR;
+  c.input_components = o.components;
+  c.in_color_space = o.space;
   jpeg_set_defaults(&c);
   jpeg_set_quality(&c, o.quality, TRUE);
   if (o.grayscale) jpeg_set_colorspace(&c, JCS_GRAYSCALE);
   if (o.progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
   while (c.next_scanline < c.image_height) {
-    JSAMPROW row = const_cast<uint8_t*>(&bgr[size_t(c.next_scanline) * size_t(w) * 3]);
+    const size_t stride = size_t(w) * size_t(o.components);
+    JSAMPROW row = const_cast<uint8_t*>(&pixels[size_t(c.next_scanline) * stride]);
     jpeg_write_scanlines(&c, &row, 1);
   }
   jpeg_finish_compress(&c);
@@ -170,32 +173,22 @@ inline Bytes PackedRows(TBitmap& bitmap) {
   return out;
 }
 
-// Number of start-of-scan markers and the frame type (0xC0 baseline, 0xC2 progressive).
+// What a file's markers say. Inside entropy data 0xFF is always followed by 0x00 or a
+// restart code, so marker bytes can be counted directly.
 struct Markers {
   int scans = 0;
-  int frame = 0;
+  bool baseline = false;
   int components = 0;
 };
 inline Markers ScanMarkers(const Bytes& b) {
   Markers m;
-  for (size_t i = 2; i + 4 < b.size();) {
-    if (b[i] != 0xFF) return m;
-    const int marker = b[i + 1];
-    const size_t len = size_t(b[i + 2]) << 8 | b[i + 3];
-    if (marker >= 0xC0 && marker <= 0xC2) {
-      m.frame = marker;
+  for (size_t i = 0; i + 9 < b.size(); ++i) {
+    if (b[i] != 0xFF) continue;
+    if (b[i + 1] == 0xDA) ++m.scans;
+    if (b[i + 1] >= 0xC0 && b[i + 1] <= 0xC2 && m.components == 0) {
+      m.baseline = b[i + 1] == 0xC0;
       m.components = b[i + 9];
     }
-    if (marker == 0xDA) {  // skip entropy data up to the next non-RST marker
-      ++m.scans;
-      i += 2 + len;
-      while (i + 1 < b.size() &&
-             !(b[i] == 0xFF && b[i + 1] != 0 && (b[i + 1] < 0xD0 || b[i + 1] > 0xD7)))
-        ++i;
-      continue;
-    }
-    if (marker == 0xD9) return m;
-    i += 2 + len;
   }
   return m;
 }
