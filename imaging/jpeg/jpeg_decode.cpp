@@ -187,7 +187,8 @@ void TJPEGImage::DecodeInto(TJpegDecompressor& jc, bool& useDecoderPalette) {
   if (FTempPal) {
     if (FPixelFormat != jf8Bit) {
       FTempPal.reset();
-    } else if (d.out_color_components == 3) {  // grayscale output ignores outside maps
+    } else if (d.out_color_components == 3 && FTempPal->Count() > 0) {
+      // Only colour output takes an outside map; grayscale makes its own levels.
       const TPalette& pal = *FTempPal;
       const int count = std::min(pal.Count(), 256);
       JpegGuard(jc, [&] {

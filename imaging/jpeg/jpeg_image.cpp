@@ -140,6 +140,9 @@ void TJPEGImage::Assign(TGraphic& source) {
     copy->Assign(*bitmap);
     NewImage();
     FBitmap = std::move(copy);
+    // New content: whoever shows this picture must redraw it.
+    SetPaletteModified(true);
+    Changed();
     return;
   }
   TGraphic::Assign(source);
