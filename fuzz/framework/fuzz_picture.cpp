@@ -8,9 +8,11 @@
 
 namespace {
 
-void Exercise(TGraphic& graphic) {
+const TPixelFormat kFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
+
+void Exercise(TGraphic& graphic, size_t choice) {
   TBitmap target;
-  target.SetPixelFormat(pf24bit);
+  target.SetPixelFormat(kFormats[choice % 7]);
   target.SetSize(37, 23);
   graphic.Draw(target.Canvas(), Rect(0, 0, 37, 23));
   graphic.Draw(target.Canvas(), Rect(30, 20, -5, -3));  // mirrored and clipped
@@ -19,6 +21,15 @@ void Exercise(TGraphic& graphic) {
   out.SetPosition(0);
   std::unique_ptr<TGraphic> again = graphic.ClassType().Create();
   again->LoadFromStream(out);  // what we write must load again
+  // Whatever loaded converts to every format and takes the notice's text.
+  // (small pictures only: colour matching is slow and the fuzzer's time is better spent
+  // on parsing).
+  auto* bmp = dynamic_cast<TBitmap*>(again.get());
+  if (bmp && int64_t(bmp->Width()) * bmp->Height() <= 4096) {
+    bmp->SetPixelFormat(kFormats[(choice / 7) % 7]);
+    bmp->Canvas().TextOut(1, 1, "Photo non contractuelle");
+    bmp->SetPixelFormat(kFormats[(choice / 49) % 7]);
+  }
 }
 
 }  // namespace
@@ -38,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const EOutOfResources&) {
     graphic.reset();
   }
-  if (graphic) Exercise(*graphic);
+  if (graphic) Exercise(*graphic, size > 0 ? data[size - 1] + size : 0);
 
   TBitmap dib;
   try {
