@@ -261,3 +261,16 @@ TEST(BmpBitfields, ArbitraryMasksScaleTo8Bits) {
   EXPECT_EQ(p[2], 255);
   EXPECT_EQ(p[3], 136);
 }
+
+// A packed true-colour DIB may carry a palette hint before its pixels: skipped, not read
+// as pixels.
+TEST(BmpRoundTrip, PackedDibSkipsPaletteHint) {
+  TBytes d;
+  d.u32(40).u32(2).u32(1).u16(1).u16(24).u32(0).u32(0).u32(0).u32(0).u32(2).u32(0);
+  d.u32(0x123456).u32(0x654321);        // the hint
+  d.raw({0, 0, 255, 255, 0, 0, 0, 0});  // red, blue, padding
+  TBitmap bmp;
+  ReadPackedDib(d.B.data(), d.B.size(), bmp);
+  EXPECT_EQ(Hex(bmp.PixelColor(0, 0)), Hex(clRed));
+  EXPECT_EQ(Hex(bmp.PixelColor(1, 0)), Hex(clBlue));
+}
