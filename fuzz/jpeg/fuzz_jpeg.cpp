@@ -1,6 +1,7 @@
 // Loads arbitrary bytes as a JPEG, draws them with settings taken from the last byte
-// (scale, palette output, grayscale, progressive display, speed), and re-encodes small
-// pictures. Errors must be EJPEG or the budget's refusal; never a crash or an over-read.
+// (scale, palette output, grayscale, progressive display, speed, outside palette), and
+// re-encodes small pictures. Errors must be EJPEG or the budget's refusal; never a crash
+// or an over-read.
 #include <cstdint>
 
 #include "jpeg.h"
@@ -14,6 +15,7 @@ void Configure(TJPEGImage& image, uint8_t options) {
   image.SetProgressiveDisplay(options & 16);
   image.SetPerformance(options & 32 ? jpBestSpeed : jpBestQuality);
   image.SetSmoothing(options & 64);
+  if (options & 128) image.SetPalette(&VgaPalette16());  // an outside colour map
 }
 
 void Exercise(TJPEGImage& image) {
