@@ -20,8 +20,8 @@
 //                           AssignTo (drawing and conversion to a bitmap)
 //   png_encode*.cpp         Assign from a bitmap (AssignHandle), TChunkIDAT::SaveToStream,
 //                           the row encoders, ChooseRowFilter, Adam7 writing
-//   png_stubs_pending.cpp   temporary stand-ins for the drawing/encoding side, removed as
-//                           those land
+//   png_read_internal.h, png_decode_internal.h, png_encode_internal.h, png_draw_internal.h
+//                           helpers shared inside the module (not part of its API)
 #pragma once
 
 #include <array>
@@ -645,9 +645,11 @@ class TPngImage : public TGraphic {
   bool HasPixelInformation() const;
   TColor GetPixels(int x, int y) const;
   void SetPixels(int x, int y, TColor color);
+  // Row lineIndex (0 at the top) of the pixels, the low bytes (16-bit images) and the
+  // alpha plane; null outside the image or when the image has no such plane.
   uint8_t* Scanline(int lineIndex) const;
   uint8_t* ExtraScanline(int lineIndex) const;
-  uint8_t* AlphaScanline(int lineIndex) const;  // null without an alpha plane
+  uint8_t* AlphaScanline(int lineIndex) const;
   void Resize(int cx, int cy);
   // Installs palette as the image palette (only for images with one); refresh copies it
   // into the colour table.
