@@ -157,10 +157,21 @@ void TChunktRNS::SetTransparentColor(TColor rgb) {
     }
   };
   switch (header.ColorType()) {
-    case COLOR_GRAYSCALE:
+    case COLOR_GRAYSCALE: {
+      // The grey the pixels show comes from the (gamma-corrected) ramp: key the level whose
+      // ramp entry is nearest, so that the key reads back as the grey that is drawn.
       ResizeData(2);
-      put(0, GetRValue(rgb));
+      const auto& colors = header.BitmapInfo().bmiColors;
+      const uint32_t count = std::min<uint32_t>(header.BitmapInfo().bmiHeader.biClrUsed, 256);
+      const uint32_t step = depth == 2 ? 5 : 1;  // 2-bit levels sit at every fifth entry
+      uint32_t best = 0;
+      for (uint32_t k = 0; k < count; k += step)
+        if (std::abs(colors[k].rgbRed - int(GetRValue(rgb))) <
+            std::abs(colors[best].rgbRed - int(GetRValue(rgb))))
+          best = k;
+      PaletteValues[depth == 16 ? 0 : 1] = uint8_t(best / step);
       break;
+    }
     case COLOR_RGB:
       ResizeData(6);
       put(0, inverse[GetRValue(rgb)]);

@@ -97,7 +97,14 @@ bool TChunkIHDR::LoadFromStream(TStream& stream, const TChunkName& chunkName, ui
 }
 
 bool TChunkIHDR::SaveToStream(TStream& stream) {
-  if (IHDRData.BitDepth == 2) IHDRData.BitDepth = 4;  // the rows hold 4-bit pixels
+  if (IHDRData.BitDepth == 2) {
+    // The rows hold 4-bit pixels: from now on the image is a 4-bit one, and a grey colour
+    // key must name the 4-bit level its 2-bit sample was widened to (v * 5).
+    IHDRData.BitDepth = 4;
+    if (IHDRData.ColorType == COLOR_GRAYSCALE && fOwner)
+      if (auto* trns = fOwner->Chunks().Find<TChunktRNS>())
+        trns->PaletteValues[1] = uint8_t((trns->PaletteValues[1] & 3) * 5);
+  }
   ResizeData(13);
   uint8_t* d = fData.data();
   WriteBE32(d, IHDRData.Width);

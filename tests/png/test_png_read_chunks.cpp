@@ -218,6 +218,18 @@ TEST(PngAncillary, SettingTheTransparentColour) {
 
   auto rgba = TPngImage::CreateBlank(COLOR_RGBALPHA, 8, 2, 2);
   EXPECT_THROW(rgba->SetTransparentColor(clRed), EPNGCannotChangeTransparent);
+
+  // Grey keys are samples of the image's own depth and read back as the grey drawn.
+  for (int depth : {1, 2, 4, 8, 16}) {
+    SCOPED_TRACE(depth);
+    auto grey = TPngImage::CreateBlank(COLOR_GRAYSCALE, depth, 2, 2);
+    grey->SetTransparentColor(clWhite);
+    EXPECT_EQ(grey->TransparentColor(), clWhite);
+    trns = grey->Chunks().Find<TChunktRNS>();
+    const int sample = trns->PaletteValues[0] * 256 + trns->PaletteValues[1];
+    const int stored = grey->Header().BitDepth();  // a blank 2-bit image is made 4-bit
+    EXPECT_EQ(sample, stored == 16 ? 0xFF00 : (1 << std::min(stored, 8)) - 1);
+  }
 }
 
 TEST(PngAncillary, GreyColourKeyUsesTheStoredLevel) {

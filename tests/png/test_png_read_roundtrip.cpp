@@ -32,6 +32,24 @@ TEST(PngRoundTrip, TwoBitGreyIsWrittenAsFourBitWithTheSameLevels) {
   EXPECT_EQ(ref.Rgb, (Bytes{0, 0, 0, 85, 85, 85, 170, 170, 170, 255, 255, 255}));
 }
 
+TEST(PngRoundTrip, TwoBitGreyColourKeyStaysATwoBitSample) {
+  TPngImage image;
+  Load(image, WriteWithLibpng(4, 1, 2, 0, false, {0x1B}));
+  image.SetTransparentColor(RGBColor(170, 170, 170));
+  EXPECT_EQ(image.TransparentColor(), image.GetPixels(2, 0));
+  EXPECT_EQ(image.Chunks().Find<TChunktRNS>()->PaletteValues[1], 2);
+}
+
+TEST(PngRoundTrip, TwoBitGreyColourKeyIsWidenedWithThePixels) {
+  TPngImage image;
+  Load(image, SimplePng(4, 1, 2, 0, RawRows({0x1B}, 1, 1), Chunk("tRNS", {0, 2})));
+  const Bytes saved = Save(image);
+  EXPECT_EQ(ChunkData(saved, "tRNS"), (Bytes{0, 10}));
+  Decoded ref;
+  ASSERT_TRUE(DecodeWithLibpng(saved, ref, true));
+  EXPECT_EQ(ref.Alpha, (Bytes{255, 255, 0, 255}));
+}
+
 TEST(PngRoundTrip, InterlaceFollowsTheImageSetting) {
   const Bytes samples = {10, 20, 30, 40, 50, 60, 70, 80, 90};
   TPngImage image;
