@@ -44,7 +44,19 @@ void PackedPlain(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t
 template <int Bits>
 void PackedAdam7(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
                  const uint8_t*) {
-  for (uint32_t k = 0; k < count; ++k) SetField(t.Pixels, x0 + k * dx, Bits, GetField(s, k, Bits));
+  if (dx == 1 && x0 == 0) {  // the last pass holds whole rows
+    std::memcpy(t.Pixels, s, (size_t(count) * Bits + 7) / 8);
+    return;
+  }
+  if constexpr (Bits == 8) {
+    for (uint32_t k = 0; k < count; ++k) t.Pixels[x0 + k * dx] = s[k];
+  } else {
+    // Every pixel is written once into a zeroed buffer, so its bits can be or'ed in.
+    for (uint32_t k = 0; k < count; ++k) {
+      const uint32_t bit = (x0 + k * dx) * Bits;
+      t.Pixels[bit >> 3] |= uint8_t(GetField(s, k, Bits) << (8 - Bits - int(bit & 7)));
+    }
+  }
 }
 
 // 2-bit samples are held as 4-bit pixels. Palette indices keep their value; grey levels
