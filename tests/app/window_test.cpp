@@ -166,26 +166,6 @@ TEST_F(WindowTest, ButtonsUpdateTheEnabledStates) {
   EXPECT_EQ(window->lblInstruction->text().toStdString(), txtImport);
 }
 
-TEST_F(WindowTest, RefusedFrameShowsTheRedInstruction) {
-  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
-  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
-  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(100, 100));
-  QTest::mouseMove(window->ImgPhotoMaison, QPoint(300, 350));
-  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(300, 350));
-  EXPECT_EQ(window->lblInstruction->text().toStdString(), txtOutside);
-  EXPECT_EQ(window->lblInstruction->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-  EXPECT_FALSE(window->ImgProduit->isVisible());
-}
-
-TEST_F(WindowTest, ResizingRefitsThePhoto) {
-  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
-  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 1600, 1200));
-  window->resize(1200 + 280, 900);
-  QTest::qWait(10);
-  EXPECT_EQ(window->ImgPhotoMaison->width(), 1200);
-  EXPECT_EQ(window->Form().DisplayBitmap()->Width(), 1200);
-}
-
 // Accepts the dialog, again if it is still shown later: an accept that lands between the
 // dialog's show and the start of its event loop would otherwise be lost.
 // The name is typed into the dialog's name field each time, as a user would: selectFile

@@ -71,22 +71,6 @@ TEST_F(ExportTest, FileNameClearedAfterSuccessKeptAfterFailure) {
   EXPECT_EQ(ws.Form.svgImageSave.FileName, dir.File("absent/b.bmp"));
 }
 
-TEST_F(ExportTest, CancelledSaveWritesNothing) {
-  ws.Host.NextSave.clear();
-  ws.Form.btnExportImageClick();
-  const auto entries = std::filesystem::directory_iterator(dir.File(""));
-  EXPECT_EQ(std::distance(begin(entries), end(entries)), 2);  // the two pictures only
-}
-
-TEST_F(ExportTest, FilterRowsNameTheFormats) {
-  EXPECT_EQ(TFrmModulePhoto::ExportExtension(1), ".png");
-  EXPECT_EQ(TFrmModulePhoto::ExportExtension(2), ".jpg");
-  EXPECT_EQ(TFrmModulePhoto::ExportExtension(3), ".jpeg");
-  EXPECT_EQ(TFrmModulePhoto::ExportExtension(4), ".bmp");
-  EXPECT_EQ(TFrmModulePhoto::ExportExtension(5), ".bmp");
-  EXPECT_EQ(TFrmModulePhoto::ExportExtension(0), ".bmp");
-}
-
 TEST_F(ExportTest, CodecFiltersWriteTheirFormats) {
   TCodecRegistration codecs;
   struct Row {

@@ -142,12 +142,4 @@ TEST(WindowStateTest, ResizeRemovesTheProductAndRefits) {
     for (int y = d.Height() - 40; y < d.Height(); ++y) ASSERT_EQ(d.PixelColor(x, y), clBlue);
 }
 
-TEST(WindowStateTest, ResizeWithoutPhotoFitsNothing) {
-  TWorkspace ws;
-  ws.Activate();
-  ws.Form.SetClientSize(1100, 800);
-  EXPECT_EQ(ws.Form.DisplayBitmap(), nullptr);
-  EXPECT_EQ(ws.Form.photoRight, 0);
-}
-
 }  // namespace

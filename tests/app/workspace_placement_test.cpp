@@ -81,12 +81,6 @@ TEST_F(PlacementTest, EveryEdgeIsChecked) {
   EXPECT_TRUE(Product().Visible);
 }
 
-TEST_F(PlacementTest, ProportionalWidthMayLeaveThePhoto) {
-  Start(400, 100);
-  ws.Frame(400, 300, 450, 400);  // 400 wide from x = 400: past 564
-  EXPECT_EQ(ws.Form.lblInstruction.Caption, txtOutside);
-}
-
 TEST_F(PlacementTest, ZeroHeightAndClicksPlaceNothing) {
   Start(50, 50);
   ws.Form.btnPersoClick();
@@ -130,6 +124,8 @@ TEST_F(PlacementTest, OnlyTheLeftButtonCounts) {
   EXPECT_TRUE(ws.Form.drawStarted);
   ws.Form.ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
   EXPECT_TRUE(Product().Visible);
+  ws.Form.ImgProduitMouseDown(mbRight, 0, 10, 10);  // the same on the product
+  EXPECT_FALSE(ws.Form.isDragging);
 }
 
 TEST_F(PlacementTest, RubberBandIsDrawnAndErasedExactly) {
@@ -254,16 +250,6 @@ TEST_F(PlacementTest, ProductLargerThanThePhotoEndsOnRightAndBottom) {
   ws.Drag(10, 10, {{-30, -30}, {0, 0}});
   EXPECT_EQ(Product().Left, 564 - 500);
   EXPECT_EQ(Product().Top, 515 - 400);
-}
-
-TEST_F(PlacementTest, PressesOnTheProductNeedTheLeftButton) {
-  Start(50, 50);
-  ws.Form.btnPersoClick();
-  ws.Frame(200, 250, 300, 350);
-  ws.Form.ImgProduitMouseDown(mbRight, 0, 10, 10);
-  EXPECT_FALSE(ws.Form.isDragging);
-  ws.Form.ImgProduitMouseMove(ssRight, 50, 50);
-  EXPECT_EQ(Product().Left, 200);
 }
 
 }  // namespace
