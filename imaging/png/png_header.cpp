@@ -1,5 +1,6 @@
 // The header chunk: the IHDR record, the image buffers it owns and blank-image creation.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -44,10 +45,10 @@ uint8_t RampLevel(uint32_t i, uint32_t n) {
 
 // Allocates a zeroed buffer of `bytes` after the budget check; any failure is the PNG
 // out-of-memory error, raised before anything is written.
-void AllocateZeroed(std::vector<uint8_t>& buffer, uint64_t bytes) {
+void AllocateZeroed(TZeroedBytes& buffer, uint64_t bytes) {
   try {
     CheckImageBudget(bytes);
-    buffer.assign(size_t(bytes), 0);
+    buffer.Allocate(size_t(bytes));
   } catch (const EOutOfResources&) {
     throw EPNGOutMemory();
   } catch (const std::bad_alloc&) {
@@ -64,6 +65,25 @@ uint64_t DibBytes(int64_t width, int64_t height, int bitCount) {
 }
 
 }  // namespace
+
+void TZeroedBytes::TFree::operator()(uint8_t* p) const {
+  std::free(p);
+}
+
+void TZeroedBytes::Allocate(size_t size) {
+  Release();
+  if (size == 0) return;
+  auto* p = static_cast<uint8_t*>(std::calloc(size, 1));
+  if (!p) throw std::bad_alloc();
+  FData.reset(p);
+  FSize = size;
+}
+
+void TZeroedBytes::CopyFrom(const TZeroedBytes& source) {
+  if (&source == this) return;
+  Allocate(source.size());
+  if (FSize) std::memcpy(FData.get(), source.data(), FSize);
+}
 
 TChunkIHDR::TChunkIHDR(TPngImage* owner) : TChunk(owner) {}
 
@@ -124,12 +144,10 @@ void TChunkIHDR::Assign(TChunk& source) {
   IHDRData = from->IHDRData;
   PrepareImageBuffers();
   std::copy(from->FImageData.begin(), from->FImageData.end(), FImageData.begin());
-  if (!from->FImageAlpha.empty()) {
-    FImageAlpha = from->FImageAlpha;
-  }
+  if (!from->FImageAlpha.empty()) FImageAlpha.CopyFrom(from->FImageAlpha);
   // The low bytes of 16-bit samples are part of the image: keep them in the copy.
   if (!from->FExtraImageData.empty() && FExtraImageData.size() == from->FExtraImageData.size())
-    FExtraImageData = from->FExtraImageData;
+    FExtraImageData.CopyFrom(from->FExtraImageData);
   FBitmapInfo.bmiColors = from->FBitmapInfo.bmiColors;
   FBitmapInfo.bmiHeader.biClrUsed = from->FBitmapInfo.bmiHeader.biClrUsed;
   if (FHasPalette && from->FImagePalette) {
@@ -141,9 +159,9 @@ void TChunkIHDR::Assign(TChunk& source) {
 }
 
 void TChunkIHDR::ReleaseImageBuffers() {
-  std::vector<uint8_t>().swap(FImageData);
-  std::vector<uint8_t>().swap(FExtraImageData);
-  std::vector<uint8_t>().swap(FImageAlpha);
+  FImageData.Release();
+  FExtraImageData.Release();
+  FImageAlpha.Release();
   FImagePalette.reset();
 }
 
@@ -222,18 +240,18 @@ void TChunkIHDR::ResizeBuffers(uint32_t cx, uint32_t cy) {
   const uint32_t keepRows = std::min(cy, Height());
   const uint32_t keepBytes = std::min(stride, FBytesPerRow);
   // Row y from the top of a bottom-up buffer of h rows.
-  const auto row = [](std::vector<uint8_t>& b, uint32_t s, uint32_t h, uint32_t y) {
+  const auto row = [](const TZeroedBytes& b, uint32_t s, uint32_t h, uint32_t y) {
     return b.data() + size_t(s) * (h - 1 - y);
   };
 
-  std::vector<uint8_t> pixels;
+  TZeroedBytes pixels;
   AllocateZeroed(pixels, imageBytes);
-  std::vector<uint8_t> alpha;
+  TZeroedBytes alpha;
   if (!FImageAlpha.empty()) {
     AllocateZeroed(alpha, uint64_t(cx) * cy);
     std::fill(alpha.begin(), alpha.end(), uint8_t(255));
   }
-  std::vector<uint8_t> extra;
+  TZeroedBytes extra;
   if (BitDepth() == 16) AllocateZeroed(extra, imageBytes);
 
   for (uint32_t y = 0; y < keepRows; ++y) {
@@ -245,9 +263,9 @@ void TChunkIHDR::ResizeBuffers(uint32_t cx, uint32_t cy) {
       std::memcpy(row(extra, stride, cy, y), row(FExtraImageData, FBytesPerRow, Height(), y),
                   keepBytes);
   }
-  FImageData.swap(pixels);
-  FImageAlpha.swap(alpha);
-  FExtraImageData.swap(extra);
+  FImageData.Swap(pixels);
+  FImageAlpha.Swap(alpha);
+  FExtraImageData.Swap(extra);
   FBytesPerRow = stride;
   IHDRData.Width = cx;
   IHDRData.Height = cy;

@@ -259,6 +259,34 @@ struct TMAXBITMAPINFO {
   std::array<TRGBQuad, 256> bmiColors{};
 };
 
+// A zeroed byte buffer of the image. Large ones come from the system as fresh zero pages,
+// so the decoder's own writes are the first and only pass over them.
+class TZeroedBytes {
+ public:
+  void Allocate(size_t size);  // zero-filled; raises std::bad_alloc
+  void Release() {
+    FData.reset();
+    FSize = 0;
+  }
+  void CopyFrom(const TZeroedBytes& source);
+  void Swap(TZeroedBytes& other) {
+    FData.swap(other.FData);
+    std::swap(FSize, other.FSize);
+  }
+  uint8_t* data() const { return FData.get(); }
+  size_t size() const { return FSize; }
+  bool empty() const { return FSize == 0; }
+  uint8_t* begin() const { return FData.get(); }
+  uint8_t* end() const { return FData.get() + FSize; }
+
+ private:
+  struct TFree {
+    void operator()(uint8_t* p) const;
+  };
+  std::unique_ptr<uint8_t, TFree> FData;
+  size_t FSize = 0;
+};
+
 // The header chunk; owns the decoded image:
 //  - pixel rows, bottom-up (image row y at ImageData() + BytesPerRow * (Height - 1 - y)),
 //    1/4/8 bits per pixel through the colour table for grey and palette images (2-bit
@@ -312,7 +340,7 @@ class TChunkIHDR : public TChunk {
   const uint8_t* ImageAlpha() const { return FImageAlpha.empty() ? nullptr : FImageAlpha.data(); }
   // Allocates the alpha plane filled with `fill` (replacing any) / frees it.
   void AllocateAlpha(uint8_t fill);
-  void FreeAlpha() { std::vector<uint8_t>().swap(FImageAlpha); }
+  void FreeAlpha() { FImageAlpha.Release(); }
 
   TPalette* ImagePalette() const { return FImagePalette.get(); }
   void SetImagePalette(std::unique_ptr<TPalette> palette) { FImagePalette = std::move(palette); }
@@ -331,9 +359,9 @@ class TChunkIHDR : public TChunk {
   void ResizeBuffers(uint32_t cx, uint32_t cy);
 
  private:
-  std::vector<uint8_t> FImageData;
-  std::vector<uint8_t> FExtraImageData;
-  std::vector<uint8_t> FImageAlpha;
+  TZeroedBytes FImageData;
+  TZeroedBytes FExtraImageData;
+  TZeroedBytes FImageAlpha;
   std::unique_ptr<TPalette> FImagePalette;
   bool FHasPalette = false;
   TMAXBITMAPINFO FBitmapInfo;
