@@ -359,3 +359,26 @@ TEST(PngPixels, PaletteWritesTakeTheNearestEntry) {
   EXPECT_EQ(image.GetPixels(0, 0), clLime);
   EXPECT_EQ(image.Scanline(0)[0] >> 4, 2);  // a 4-bit field
 }
+
+// ---------------------------------------------------------------------------------------
+// Registration with the picture registry
+
+TEST(PngRegistration, PicturesLoadPngFilesByExtension) {
+  RegisterPngImage();
+  RegisterPngImage();  // counted: one unregistration leaves it registered
+  UnregisterPngImage();
+  const TGraphicClass* found = TPicture::FindFileFormat(".png");
+  ASSERT_EQ(found, &ClassOf<TPngImage>());
+  bool described = false;
+  for (const auto& f : TPicture::FileFormats())
+    if (f.GraphicClass == found) described = f.Description == "Portable Network Graphics";
+  EXPECT_TRUE(described);
+  TPicture picture;
+  picture.LoadFromFile(SuiteFile("basn6a08.png"));
+  ASSERT_NE(dynamic_cast<TPngImage*>(picture.Graphic()), nullptr);
+  EXPECT_EQ(picture.Width(), 32);
+  UnregisterPngImage();
+  EXPECT_EQ(TPicture::FindFileFormat("png"), nullptr);
+  TPngImage image;
+  EXPECT_THROW(image.LoadFromResourceName(nullptr, "LOGO"), EPNGCouldNotLoadResource);
+}
