@@ -382,3 +382,19 @@ TEST(PngRegistration, PicturesLoadPngFilesByExtension) {
   TPngImage image;
   EXPECT_THROW(image.LoadFromResourceName(nullptr, "LOGO"), EPNGCouldNotLoadResource);
 }
+
+TEST(PngRegistration, ClipboardCarriesTheDrawnPicture) {
+  TPngImage image;
+  Load(image, WriteWithLibpng(3, 2, 8, 2, false,
+                              {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18}));
+  TClipboardFormat format = 0;
+  TClipboardData data;
+  std::unique_ptr<TPalette> palette;
+  image.SaveToClipboardFormat(format, data, palette);
+  TPngImage back;
+  back.LoadFromClipboardFormat(format, data, palette.get());
+  ASSERT_EQ(back.Width(), 3);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(back.GetPixels(x, y), image.GetPixels(x, y));
+  EXPECT_EQ(back.TransparencyMode(), ptmNone);
+}
