@@ -40,6 +40,13 @@ const char* AlphaFormatName(TAlphaFormat f) {
   }
 }
 
+// The registry's description of the class (the first one registered for it).
+std::string DescriptionOf(const TGraphicClass& cls) {
+  for (const TPicture::TFileFormat& f : TPicture::FileFormats())
+    if (f.GraphicClass == &cls) return f.Description;
+  return cls.ClassName;
+}
+
 }  // namespace
 
 int CmdInfo(const TArgs& args) {
@@ -48,6 +55,7 @@ int CmdInfo(const TArgs& args) {
   picture.LoadFromFile(args[0]);
   TGraphic& g = *picture.Graphic();
   std::cout << "Fichier : " << args[0] << "\n"
+            << "Format : " << DescriptionOf(g.ClassType()) << "\n"
             << "Classe : " << g.ClassName() << "\n"
             << "Largeur : " << g.Width() << "\n"
             << "Hauteur : " << g.Height() << "\n"
