@@ -90,6 +90,7 @@ struct TImage : TControl {
   bool Center = false;        // centre the picture in the control
   bool Proportional = false;  // scale a picture larger than the control down, keeping its shape
   bool Stretch = false;       // stretch the picture over the whole control
+  unsigned Revision = 0;      // counts the picture's replacements (the view's cache key)
   bool HasPicture() { return Picture.Graphic() != nullptr; }
   // Where the picture lands inside the control, in control coordinates.
   TRect DestRect();

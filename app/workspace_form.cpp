@@ -70,6 +70,8 @@ TLabel MakeLabel(int left, int top, const char* caption) {
 
 TFrmModulePhoto::TFrmModulePhoto(TWorkspaceHost* host) : FHost(host) {
   BuildLayout();
+  for (TImage* image : {&ImgPhotoMaison, &ImgProduit, &ImgProduitApercu})
+    image->Picture.OnChange = [image](TPicture&) { ++image->Revision; };
   frameStartX = frameStartY = frameCurX = frameCurY = 0;
   productPath.clear();
   isDrawing = false;

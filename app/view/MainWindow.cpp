@@ -226,9 +226,14 @@ void TMainWindow::Sync() {
   }
 
   ApplyGeometry(scBxInfos, f.scBxInfos);
-  TBitmap preview;
-  RenderImageControl(f.ImgProduitApercu, preview, f.panApercu.Color);
-  ImgProduitApercu->SetImage(ToQImage(preview));
+  // The preview changes only when its picture is replaced: not at every mouse move.
+  if (!FPreviewShown || FPreviewRevision != f.ImgProduitApercu.Revision) {
+    TBitmap preview;
+    RenderImageControl(f.ImgProduitApercu, preview, f.panApercu.Color);
+    ImgProduitApercu->SetImage(ToQImage(preview));
+    FPreviewRevision = f.ImgProduitApercu.Revision;
+    FPreviewShown = true;
+  }
 
   const std::pair<TImageButton*, const TButton*> buttons[] = {{btnProduitPhoto, &f.btnProduitPhoto},
                                                               {btnEffProduit, &f.btnEffProduit},

@@ -123,4 +123,6 @@ class TMainWindow : public QWidget {
   QLabel* lblOptions = nullptr;
   QLabel* lblMention = nullptr;
   bool FActivationPosted = false;
+  bool FPreviewShown = false;
+  unsigned FPreviewRevision = 0;
 };

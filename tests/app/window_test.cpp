@@ -106,6 +106,16 @@ TEST_F(WindowTest, ShowsTheLayoutAndThePreview) {
   EXPECT_EQ(preview.pixelColor(82 + 5, 47 + 5), QColor(255, 0, 0));
   EXPECT_EQ(preview.pixelColor(2, 2), QColor(255, 255, 255));
   EXPECT_TRUE(exceptions.empty());
+
+  // Another product: the preview follows.
+  const std::string other =
+      WriteQuadrantBmp(dir, "autre.bmp", 225, 214, clLime, clLime, clLime, clLime);
+  window->Host().OpenDialogHook = [other](TFileDialog& d) {
+    d.FileName = other;
+    return true;
+  };
+  QTest::mouseClick(window->btnProduitPhoto, Qt::LeftButton);
+  EXPECT_EQ(window->ImgProduitApercu->Image().pixelColor(2, 2), QColor(0, 255, 0));
 }
 
 TEST_F(WindowTest, MissingProductIsReportedAndTheWindowStays) {
