@@ -212,9 +212,13 @@ BENCHMARK(BM_ComposerProgram)->Unit(benchmark::kMillisecond);
 class TRatioReporter : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> Times;
+  std::map<std::string, double> CpuTimes;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration) Times[r.benchmark_name()] = r.GetAdjustedRealTime();
+      if (r.run_type == Run::RT_Iteration) {
+        Times[r.benchmark_name()] = r.GetAdjustedRealTime();
+        CpuTimes[r.benchmark_name()] = r.GetAdjustedCPUTime();
+      }
     ConsoleReporter::ReportRuns(runs);
   }
 };
@@ -231,7 +235,9 @@ int main(int argc, char** argv) {
     const auto ours = reporter.Times.find(name);
     const auto peer = reporter.Times.find(std::string(name) + "_Pixman");
     if (ours != reporter.Times.end() && peer != reporter.Times.end())
-      std::printf("%-14s ours / pixman = %.2f\n", name, ours->second / peer->second);
+      std::printf("%-14s ours / pixman = %.2f (processor time %.2f)\n", name,
+                  ours->second / peer->second,
+                  reporter.CpuTimes[name] / reporter.CpuTimes[std::string(name) + "_Pixman"]);
   }
   benchmark::Shutdown();
   std::filesystem::remove_all(kDir);
