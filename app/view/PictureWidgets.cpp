@@ -55,6 +55,8 @@ void TPictureWidget::SetImage(QImage image) {
 
 void TPictureWidget::paintEvent(QPaintEvent*) {
   QPainter painter(this);
+  // On high-density screens the picture's pixels are spread over device pixels: smoothly.
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
   if (!FImage.isNull()) painter.drawImage(0, 0, FImage);
 }
 
