@@ -1,6 +1,7 @@
 // The notice, the composition, the export and the headless composer.
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "codecs.h"
 #include "workspace_support.h"
@@ -87,6 +88,22 @@ TEST_F(ExportTest, CodecFiltersWriteTheirFormats) {
     }
     Export(name, row.filter);
     EXPECT_EQ(Magic(dir.File(name), row.magic.size()), row.magic) << row.ext;
+    // Read back: the mock-up's colours, exact for PNG, near for JPEG.
+    std::unique_ptr<TGraphic> back = TPicture::FindFileFormat(row.ext)->Create();
+    back->LoadFromFile(dir.File(name));
+    TBitmap pixels;
+    pixels.Assign(*back);
+    ASSERT_EQ(pixels.Width(), 728);
+    ASSERT_EQ(pixels.Height(), 546);
+    const int tolerance = row.filter == 1 ? 0 : 24;
+    for (auto [x, y, expected] :
+         {std::tuple{150, 150, clBlack}, std::tuple{40, 40, clRed}, std::tuple{600, 40, clLime},
+          std::tuple{40, 500, clBlue}, std::tuple{600, 500, clWhite}}) {
+      const TColor c = pixels.PixelColor(x, y);
+      EXPECT_NEAR(GetRValue(c), GetRValue(expected), tolerance) << row.ext << " " << x << "," << y;
+      EXPECT_NEAR(GetGValue(c), GetGValue(expected), tolerance) << row.ext << " " << x << "," << y;
+      EXPECT_NEAR(GetBValue(c), GetBValue(expected), tolerance) << row.ext << " " << x << "," << y;
+    }
   }
 }
 
