@@ -46,7 +46,7 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keepPi
   height = std::max(height, 0);
   int bitCount = BitCountOf(format);
   uint64_t bytes = CheckedDibSize(width, height, bitCount);
-  std::vector<uint8_t> pixels(size_t(bytes), 0);
+  TPixelBuffer pixels{size_t(bytes)};
   ptrdiff_t stride = ptrdiff_t(DibStride(width, bitCount));
   if (keepPixels && format == FPixelFormat && !FPixels.empty()) {
     size_t rowBytes = size_t(std::min(stride, FStride));
@@ -79,7 +79,7 @@ void TBitmap::SetPixelFormat(TPixelFormat value) {
   if (value == pfDevice || value == pfCustom) value = pf32bit;
   if (value == FPixelFormat) return;
   TPixelView old = View();
-  std::vector<uint8_t> oldPixels = std::move(FPixels);
+  TPixelBuffer oldPixels = std::move(FPixels);
   std::vector<TRGBQuad> oldColors = FColors;
   old.Bits = oldPixels.data();
   old.Colors = oldColors.data();
@@ -184,7 +184,7 @@ void TBitmap::Draw(TCanvas& canvas, const TRect& rect) {
   if (FPixelFormat == pf32bit && FAlphaFormat == afDefined) {
     // The blend takes colours already scaled by their alpha; straight alpha is scaled in
     // a scratch copy so the bitmap's own pixels stay as they are.
-    std::vector<uint8_t> scratch(FPixels);
+    TPixelBuffer scratch(FPixels);
     for (size_t i = 0; i + 3 < scratch.size(); i += 4) {
       const unsigned a = scratch[i + 3];
       for (size_t c = 0; c < 3; ++c) scratch[i + c] = uint8_t((scratch[i + c] * a + 127) / 255);

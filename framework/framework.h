@@ -476,6 +476,31 @@ enum TTransparentMode { tmAuto, tmFixed };
 int BitCountOf(TPixelFormat format);       // pfDevice counts as 32 (the screen)
 TPixelFormat PixelFormatOf(int bitCount);  // 1,4,8,15,16,24,32
 
+// Zero-filled pixel memory. It comes from calloc, so a large buffer arrives as fresh zero
+// pages instead of being cleared byte by byte before the decoder overwrites it anyway.
+class TPixelBuffer {
+ public:
+  TPixelBuffer() = default;
+  explicit TPixelBuffer(size_t size);  // raises EOutOfResources when memory is refused
+  TPixelBuffer(const TPixelBuffer& other);
+  TPixelBuffer& operator=(const TPixelBuffer& other);
+  TPixelBuffer(TPixelBuffer&&) noexcept = default;
+  TPixelBuffer& operator=(TPixelBuffer&&) noexcept = default;
+  uint8_t* data() { return FData.get(); }
+  const uint8_t* data() const { return FData.get(); }
+  uint8_t& operator[](size_t i) { return FData.get()[i]; }
+  size_t size() const { return FSize; }
+  bool empty() const { return FSize == 0; }
+  void clear() { *this = TPixelBuffer(); }
+
+ private:
+  struct TFree {
+    void operator()(uint8_t* p) const;
+  };
+  std::unique_ptr<uint8_t, TFree> FData;
+  size_t FSize = 0;
+};
+
 // A device-independent bitmap owning its pixels (rows padded to 32 bits, row 0 at the
 // top), with a colour table for indexed formats. BMP is its file format.
 class TBitmap : public TGraphic {
@@ -550,7 +575,7 @@ class TBitmap : public TGraphic {
   TTransparentMode FTransparentMode = tmAuto;
   TColor FTransparentColor = clNone;
   ptrdiff_t FStride = 0;
-  std::vector<uint8_t> FPixels;
+  TPixelBuffer FPixels;
   std::vector<TRGBQuad> FColors;
   std::unique_ptr<TPalette> FPalette;  // mirrors FColors for Palette()
   std::unique_ptr<TCanvas> FCanvas;
