@@ -11,10 +11,6 @@ constexpr uint32_t kPassStartColumn[7] = {0, 4, 0, 2, 0, 1, 0};
 constexpr uint32_t kPassRowIncrement[7] = {8, 8, 8, 4, 4, 2, 2};
 constexpr uint32_t kPassColumnIncrement[7] = {8, 8, 4, 4, 2, 2, 1};
 
-const char* const kEmptyImageText =
-    "Impossible d'enregistrer cette image \"Portable Network Graphics\" car sa largeur ou sa "
-    "hauteur est nulle.";
-
 // Bit depth as written: 2-bit images are held and saved with 4-bit pixels.
 int WrittenBitDepth(const TChunkIHDR& header) {
   return header.BitDepth() == 2 ? 4 : header.BitDepth();
@@ -60,7 +56,7 @@ int ExpectedBitsPerPixel(int colorType, int bitDepth) {
 // Refuses what would give a file that readers reject (no rows, a colour type and bit depth
 // outside the standard pairs), or buffers that do not match the header.
 void CheckEncodable(const TChunkIHDR& header) {
-  if (header.Width() == 0 || header.Height() == 0) throw EPngError(kEmptyImageText);
+  if (header.Width() == 0 || header.Height() == 0) throw EPngError(EPngEmptyImageText);
   const int colorType = header.ColorType();
   const int bits = ExpectedBitsPerPixel(colorType, WrittenBitDepth(header));
   const bool needsAlpha = colorType == COLOR_GRAYSCALEALPHA || colorType == COLOR_RGBALPHA;

@@ -74,6 +74,9 @@ const char* const EPngInvalidImageText =
     "Il n'est pas permis d'ajouter un nouveau morceau car l'image actuelle est invalide.";
 const char* const EPngIncompatibleAssignText = "Ce morceau doit être compatible pour être assigné.";
 const char* const EPngNoPaletteEntryText = "Il n'y a aucune entrée pour cette palette.";
+const char* const EPngEmptyImageText =
+    "Impossible d'enregistrer cette image \"Portable Network Graphics\" car sa largeur ou sa "
+    "hauteur est nulle.";
 
 const char* ZlibErrorText(int zlibResult) {
   switch (zlibResult) {

@@ -163,6 +163,10 @@ void TPngImage::LoadFromStream(TStream& stream) {
 }
 
 void TPngImage::SaveToStream(TStream& stream) {
+  // Refused before the first byte: without a header, or with no pixels, the result would
+  // be a file that no reader accepts.
+  if (!HasHeader()) throw EPNGHeaderNotPresent();
+  if (Header().Width() == 0 || Header().Height() == 0) throw EPngError(EPngEmptyImageText);
   stream.WriteBuffer(kPngSignature, 8);
   for (int i = 0; i < fChunkList.Count(); ++i)
     if (TChunk* chunk = fChunkList.GetItem(i)) chunk->SaveToStream(stream);

@@ -77,6 +77,7 @@ extern const char* const EPngCriticalChunkExistsText;  // adding IHDR/IDAT/PLTE/
 extern const char* const EPngInvalidImageText;         // adding to an image without IHDR/IEND
 extern const char* const EPngIncompatibleAssignText;   // Assign from a chunk of another class
 extern const char* const EPngNoPaletteEntryText;       // palette index out of range
+extern const char* const EPngEmptyImageText;           // saving an image of zero width or height
 // The zlib failure message for a zlib return code ("... Description: data error (-3)").
 std::string ZlibErrorMessage(int zlibResult);
 const char* ZlibErrorText(int zlibResult);

@@ -154,6 +154,11 @@ TEST(PngWriteBitmap, EmptyImageIsRefused) {
   png.Assign(empty);
   TMemoryStream stream;
   EXPECT_THROW(png.SaveToStream(stream), EPngError);
+  EXPECT_EQ(stream.Size(), 0) << "nothing of a refused file is written";
+
+  TPngImage noHeader;
+  EXPECT_THROW(noHeader.SaveToStream(stream), EPNGHeaderNotPresent);
+  EXPECT_EQ(stream.Size(), 0);
 }
 
 TEST(PngWriteFilters, ScoreCountsBytesRepeatingOneOfTheTwoBefore) {
