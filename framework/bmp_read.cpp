@@ -108,20 +108,9 @@ void ReadColorTable(TDibSource& src, TDibInfo& info, int64_t room) {
 }
 
 TPixelFormat OutputFormat(const TDibInfo& info) {
-  switch (info.BitCount) {
-    case 1:
-      return pf1bit;
-    case 4:
-      return pf4bit;
-    case 8:
-      return pf8bit;
-    case 24:
-      return pf24bit;
-    case 32:
-      return pf32bit;
-    default:
-      break;
-  }
+  // The header check lets through 1, 4, 8, 16, 24 and 32 bits only; 16-bit masks other
+  // than 5-5-5 and 5-6-5 widen to 32 bits.
+  if (info.BitCount != 16) return PixelFormatOf(info.BitCount);
   if (info.AlphaMask == 0 && info.BlueMask == 0x1F) {
     if (info.RedMask == 0x7C00 && info.GreenMask == 0x03E0) return pf15bit;
     if (info.RedMask == 0xF800 && info.GreenMask == 0x07E0) return pf16bit;

@@ -18,6 +18,22 @@ int64_t ClampSeek(int64_t base, int64_t offset) {
   int64_t pos = base + offset;
   return pos < 0 ? 0 : pos;
 }
+
+// Reading and seeking over bytes held in memory, shared by both memory streams.
+int64_t ReadBytes(const uint8_t* data, size_t size, size_t& position, void* buffer, int64_t count) {
+  if (count <= 0 || position >= size) return 0;
+  size_t n = size_t(std::min<int64_t>(count, int64_t(size - position)));
+  std::memcpy(buffer, data + position, n);
+  position += n;
+  return int64_t(n);
+}
+
+size_t SeekBytes(size_t size, size_t position, int64_t offset, TSeekOrigin origin) {
+  int64_t base = origin == soBeginning ? 0
+                 : origin == soCurrent ? int64_t(position)
+                                       : int64_t(size);
+  return size_t(ClampSeek(base, offset));
+}
 }  // namespace
 
 int64_t TStream::Size() {
@@ -60,11 +76,7 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 // --- TMemoryStream ---------------------------------------------------------------------
 
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
-  if (count <= 0 || FPosition >= FSize) return 0;
-  size_t n = size_t(std::min<int64_t>(count, int64_t(FSize - FPosition)));
-  std::memcpy(buffer, FData.data() + FPosition, n);
-  FPosition += n;
-  return int64_t(n);
+  return ReadBytes(FData.data(), FSize, FPosition, buffer, count);
 }
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
@@ -81,10 +93,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t base = origin == soBeginning ? 0
-                 : origin == soCurrent ? int64_t(FPosition)
-                                       : int64_t(FSize);
-  FPosition = size_t(ClampSeek(base, offset));
+  FPosition = SeekBytes(FSize, FPosition, offset, origin);
   return int64_t(FPosition);
 }
 
@@ -129,11 +138,7 @@ void TMemoryStream::SaveToFile(const std::string& fileName) {
 // --- TReadOnlyMemoryStream -------------------------------------------------------------
 
 int64_t TReadOnlyMemoryStream::Read(void* buffer, int64_t count) {
-  if (count <= 0 || FPosition >= FSize) return 0;
-  size_t n = size_t(std::min<int64_t>(count, int64_t(FSize - FPosition)));
-  std::memcpy(buffer, FData + FPosition, n);
-  FPosition += n;
-  return int64_t(n);
+  return ReadBytes(FData, FSize, FPosition, buffer, count);
 }
 
 int64_t TReadOnlyMemoryStream::Write(const void*, int64_t) {
@@ -141,10 +146,7 @@ int64_t TReadOnlyMemoryStream::Write(const void*, int64_t) {
 }
 
 int64_t TReadOnlyMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t base = origin == soBeginning ? 0
-                 : origin == soCurrent ? int64_t(FPosition)
-                                       : int64_t(FSize);
-  FPosition = size_t(ClampSeek(base, offset));
+  FPosition = SeekBytes(FSize, FPosition, offset, origin);
   return int64_t(FPosition);
 }
 
