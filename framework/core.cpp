@@ -1,5 +1,7 @@
 // Rectangles, the size budget, screen facts and the clipboard's format names.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <map>
 
@@ -127,4 +129,28 @@ std::string ClipboardFormatName(TClipboardFormat format) {
   for (const auto& [name, id] : ClipboardNames())
     if (id == format) return name;
   return {};
+}
+
+std::string SystemErrorText(int errorNumber) {
+  switch (errorNumber) {
+    case ENOENT:
+      return "fichier ou dossier introuvable";
+    case EACCES:
+    case EPERM:
+      return "accès refusé";
+    case ENOSPC:
+      return "plus de place sur le disque";
+    case EROFS:
+      return "support en lecture seule";
+    case EISDIR:
+      return "c'est un dossier";
+    case ENOTDIR:
+      return "un élément du chemin n'est pas un dossier";
+    case ENAMETOOLONG:
+      return "nom de fichier trop long";
+    case EIO:
+      return "erreur d'entrée-sortie";
+    default:
+      return std::strerror(errorNumber);
+  }
 }

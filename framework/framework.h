@@ -111,6 +111,10 @@ class EAbort : public Exception {  // the silent abort: callers swallow it witho
   using Exception::Exception;
 };
 
+// The system's reason for a failed file operation, in French for the common cases (the
+// messages reach users in the window's message boxes).
+std::string SystemErrorText(int errorNumber);
+
 // ---------------------------------------------------------------------------------------
 // Size budget: no buffer made from untrusted sizes may exceed it.
 // ---------------------------------------------------------------------------------------

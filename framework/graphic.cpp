@@ -34,7 +34,7 @@ void TGraphic::SaveToFile(const std::string& fileName) {
     }
     if (std::rename(temporary.c_str(), fileName.c_str()) != 0)
       throw EFCreateError("Impossible de créer le fichier « " + fileName +
-                          " » : " + std::strerror(errno));
+                          " » : " + SystemErrorText(errno));
   } catch (const EFCreateError& e) {
     std::remove(temporary.c_str());
     std::string reason = e.Message();

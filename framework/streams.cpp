@@ -158,7 +158,7 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
                                  : O_RDWR;
   FHandle = ::open(fileName.c_str(), flags | O_CLOEXEC, 0644);
   if (FHandle < 0) {
-    std::string reason = std::strerror(errno);
+    std::string reason = SystemErrorText(errno);
     if (mode == fmCreate)
       throw EFCreateError("Impossible de créer le fichier « " + fileName + " » : " + reason);
     throw EFOpenError("Impossible d'ouvrir le fichier « " + fileName + " » : " + reason);
@@ -212,5 +212,5 @@ void TFileStream::SetSize(int64_t newSize) {
 
 void TFileStream::Flush() {
   if (::fsync(FHandle) != 0 && errno != EINVAL && errno != EROFS)
-    throw EWriteError(std::string(kWriteError) + " : " + std::strerror(errno));
+    throw EWriteError(std::string(kWriteError) + " : " + SystemErrorText(errno));
 }
