@@ -30,13 +30,7 @@ class TScriptedHost : public TWorkspaceHost {
 // The save-dialog row a user picks for a file name: its extension's row, or "Tout les
 // Fichiers" (which writes BMP) for any other name.
 int SaveFilterFor(const std::string& fileName) {
-  const size_t slash = fileName.find_last_of('/');
-  const size_t dot = fileName.find_last_of('.');
-  std::string ext;
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-    ext = fileName.substr(dot);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  const std::string ext = LowerCaseAscii(ExtractFileExt(fileName));
   if (ext == ".png") return 1;
   if (ext == ".jpg") return 2;
   if (ext == ".jpeg") return 3;

@@ -3,23 +3,6 @@
 
 namespace {
 
-// The extension of the name part, from its last dot, dot included; empty without one.
-std::string ExtensionOf(const std::string& fileName) {
-  const size_t slash = fileName.find_last_of('/');
-  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  const size_t dot = fileName.find_last_of('.');
-  if (dot == std::string::npos || dot < nameStart) return {};
-  return fileName.substr(dot);
-}
-
-// ASCII letters only: the accepted extensions are ASCII, other bytes of a UTF-8 name
-// must stay as they are.
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return s;
-}
-
 bool IsAcceptedExtension(const std::string& ext) {
   for (const char* accepted : {".jpg", ".jpeg", ".gif", ".png", ".bmp"})
     if (ext == accepted) return true;
@@ -36,7 +19,7 @@ bool TFrmModulePhoto::ExecuteOpenDialog(const char* title) {
 void TFrmModulePhoto::BtnClientPhotoClick() {
   if (!ExecuteOpenDialog(txtTitleClientPhoto)) return;
   const std::string fileName = PictDialogMaison.FileName;
-  if (!IsAcceptedExtension(LowerAscii(ExtensionOf(fileName)))) {
+  if (!IsAcceptedExtension(LowerCaseAscii(ExtractFileExt(fileName)))) {
     ShowMessage(txtBadFormat);
     return;
   }
@@ -79,7 +62,7 @@ void TFrmModulePhoto::btnProduitPhotoClick() {
   if (!ExecuteOpenDialog(txtTitleProductPhoto)) return;
   const std::string fileName = PictDialogMaison.FileName;
   // Folded like the client photo's extension: PRODUIT.PNG is as good as produit.png.
-  if (!IsAcceptedExtension(LowerAscii(ExtensionOf(fileName)))) {
+  if (!IsAcceptedExtension(LowerCaseAscii(ExtractFileExt(fileName)))) {
     ShowMessage(txtBadFormat);
     return;
   }

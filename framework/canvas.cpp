@@ -41,12 +41,6 @@ class TPlotter {
   uint32_t FRaw = 0;
 };
 
-// Forward-diagonal hatch: lines running down to the right, every 8 pixels, aligned to
-// the canvas origin so adjacent fills join up.
-bool OnHatch(int x, int y) {
-  return ((x - y) & 7) == 0;
-}
-
 void FillWithBrush(const TPixelView& view, const TRect& r, const TBrush& brush, TPenMode mode) {
   if (brush.Style == bsClear || r.IsEmpty()) return;
   TRect clipped = IntersectRect(r, TRect{0, 0, view.Width, view.Height});
@@ -56,25 +50,49 @@ void FillWithBrush(const TPixelView& view, const TRect& r, const TBrush& brush, 
     return;
   }
   TPlotter plot(view, brush.Color, mode);
-  for (int y = clipped.Top; y < clipped.Bottom; ++y)
-    for (int x = clipped.Left; x < clipped.Right; ++x)
-      if (brush.Style == bsSolid || OnHatch(x, y)) plot.Plot(x, y);
+  for (int y = clipped.Top; y < clipped.Bottom; ++y) {
+    if (brush.Style == bsSolid) {
+      for (int x = clipped.Left; x < clipped.Right; ++x) plot.Plot(x, y);
+      continue;
+    }
+    // Forward-diagonal hatch: lines running down to the right, every 8 pixels (x - y a
+    // multiple of 8), aligned to the canvas origin so adjacent fills join up; the row's
+    // first hatch pixel, then every eighth.
+    int x = clipped.Left + ((y - clipped.Left) & 7);
+    for (; x < clipped.Right; x += 8) plot.Plot(x, y);
+  }
 }
 
-// One outline of a rectangle, each pixel visited exactly once, clockwise from the
-// top-left corner; the dotted style draws every other pixel along the way.
-void Outline(const TPlotter& plot, const TRect& r, bool dotted, int& step) {
-  auto visit = [&](int x, int y) {
-    if (!dotted || (step & 1) == 0) plot.Plot(x, y);
-    ++step;
+// One outline of a rectangle, clockwise from the top-left corner; the dotted style draws
+// every other pixel along the way, counted from that corner. Only the part of each edge
+// that lies on the buffer is walked, with the dot count carried past the rest, so that a
+// frame far larger than the bitmap costs no more than the bitmap's edges and draws the
+// same pixels as a walk over the whole outline would. step counts pixels around the
+// outline (64 bits: four edges of any int rectangle).
+void Outline(const TPlotter& plot, const TPixelView& view, const TRect& r, bool dotted,
+             int64_t& step) {
+  const int64_t l = r.Left, t = r.Top, rr = int64_t(r.Right) - 1, b = int64_t(r.Bottom) - 1;
+  // Visits the pixels first..last (inclusive) of one edge, in walking order dir (+1 or -1),
+  // where the pixel at index i is at (x(i), y(i)) and carries dot step + |i - first|.
+  auto edge = [&](int64_t first, int64_t last, int dir, int64_t limit, auto at) {
+    if ((last - first) * dir < 0) return;
+    const int64_t count = (last - first) * dir + 1;
+    // The indices that land inside [0, limit) of the walking axis.
+    int64_t lo = std::max<int64_t>(std::min(first, last), 0);
+    int64_t hi = std::min<int64_t>(std::max(first, last), limit - 1);
+    for (int64_t i = lo; i <= hi; ++i) {
+      const int64_t k = (i - first) * dir;
+      if (!dotted || ((step + k) & 1) == 0) at(int(i));
+    }
+    step += count;
   };
-  int l = r.Left, t = r.Top, rr = r.Right - 1, b = r.Bottom - 1;
-  for (int x = l; x <= rr; ++x) visit(x, t);
-  for (int y = t + 1; y <= b; ++y) visit(rr, y);
-  if (b > t)
-    for (int x = rr - 1; x >= l; --x) visit(x, b);
-  if (rr > l)
-    for (int y = b - 1; y > t; --y) visit(l, y);
+  const int64_t w = view.Width, h = view.Height;
+  const bool topOn = t >= 0 && t < h, bottomOn = b >= 0 && b < h;
+  const bool leftOn = l >= 0 && l < w, rightOn = rr >= 0 && rr < w;
+  edge(l, rr, 1, topOn ? w : 0, [&](int x) { plot.Plot(x, int(t)); });
+  edge(t + 1, b, 1, rightOn ? h : 0, [&](int y) { plot.Plot(int(rr), y); });
+  if (b > t) edge(rr - 1, l, -1, bottomOn ? w : 0, [&](int x) { plot.Plot(x, int(b)); });
+  if (rr > l) edge(b - 1, t + 1, -1, leftOn ? h : 0, [&](int y) { plot.Plot(int(l), y); });
 }
 
 }  // namespace
@@ -91,9 +109,9 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
   TRect inside = r;
   if (Pen.Style != psClear) {
     TPlotter plot(view, Pen.Color, Pen.Mode);
-    int step = 0;
+    int64_t step = 0;
     for (int i = 0; i < std::max(1, Pen.Width) && !inside.IsEmpty(); ++i) {
-      Outline(plot, inside, Pen.Style == psDot, step);
+      Outline(plot, view, inside, Pen.Style == psDot, step);
       inside = TRect{inside.Left + 1, inside.Top + 1, inside.Right - 1, inside.Bottom - 1};
     }
   }

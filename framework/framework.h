@@ -585,6 +585,13 @@ class TBitmap : public TGraphic {
   std::unique_ptr<TCanvas> FCanvas;
 };
 
+// The extension of a file name: from the last dot of its last part, dot included; empty
+// when that part has none ("photo.jpeg.txt" gives ".txt", "dossier.v2/photo" gives "").
+std::string ExtractFileExt(const std::string& fileName);
+// Letters A to Z lowered; every other byte is kept, so the rest of a UTF-8 name survives
+// and the result does not depend on the locale.
+std::string LowerCaseAscii(std::string text);
+
 // Holds one picture of any registered class, and the registry of picture classes.
 class TPicture {
  public:

@@ -1,15 +1,9 @@
 // TPicture: one picture of any registered class, and the registry of picture classes.
 #include <algorithm>
-#include <cctype>
 
 #include "framework.h"
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::string StripDot(const std::string& extension) {
   return !extension.empty() && extension[0] == '.' ? extension.substr(1) : extension;
@@ -31,24 +25,31 @@ std::vector<TClipboardEntry>& ClipboardList() {
   return list;
 }
 
-std::string ExtensionOf(const std::string& fileName) {
-  auto slash = fileName.find_last_of('/');
-  auto dot = fileName.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  return fileName.substr(dot + 1);
+}  // namespace
+
+std::string ExtractFileExt(const std::string& fileName) {
+  const size_t slash = fileName.find_last_of('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = fileName.find_last_of('.');
+  if (dot == std::string::npos || dot < nameStart) return {};
+  return fileName.substr(dot);
 }
 
-}  // namespace
+std::string LowerCaseAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return text;
+}
 
 TPicture::TPicture() = default;
 TPicture::~TPicture() = default;
 
 void TPicture::LoadFromFile(const std::string& fileName) {
-  std::string ext = ExtensionOf(fileName);
+  const std::string ext = ExtractFileExt(fileName);
   const TGraphicClass* cls = FindFileFormat(ext);
   if (!cls)
     throw EInvalidGraphic("Format de fichier image inconnu" +
-                          (ext.empty() ? std::string() : " (." + ext + ")"));
+                          (ext.empty() ? "" : " (" + ext + ")"));
   std::unique_ptr<TGraphic> graphic = cls->Create();
   graphic->LoadFromFile(fileName);
   FGraphic = std::move(graphic);
@@ -125,10 +126,10 @@ void TPicture::RegisterClipboardFormat(TClipboardFormat format, const TGraphicCl
 }
 
 const TGraphicClass* TPicture::FindFileFormat(const std::string& extension) {
-  std::string ext = Lower(StripDot(extension));
+  std::string ext = LowerCaseAscii(StripDot(extension));
   if (ext.empty()) return nullptr;
   for (const auto& f : FileFormatList())
-    if (Lower(f.Extension) == ext) return f.GraphicClass;
+    if (LowerCaseAscii(f.Extension) == ext) return f.GraphicClass;
   return nullptr;
 }
 

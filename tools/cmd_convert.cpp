@@ -3,24 +3,13 @@
 #include "commands.h"
 #include "framework.h"
 
-namespace {
-
-std::string ExtensionOf(const std::string& fileName) {
-  const size_t slash = fileName.find_last_of('/');
-  const size_t dot = fileName.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  return fileName.substr(dot + 1);
-}
-
-}  // namespace
-
 int CmdConvert(const TArgs& args) {
   ExpectArgCount(args, 2, 2);
-  const std::string ext = ExtensionOf(args[1]);
+  const std::string ext = ExtractFileExt(args[1]);
   const TGraphicClass* outputClass = TPicture::FindFileFormat(ext);
   if (!outputClass)
     throw EInvalidGraphic("Format de fichier image inconnu pour l'enregistrement" +
-                          (ext.empty() ? std::string() : " (." + ext + ")"));
+                          (ext.empty() ? "" : " (" + ext + ")"));
   TPicture picture;
   picture.LoadFromFile(args[0]);
   std::unique_ptr<TGraphic> output = outputClass->Create();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 
 #include "test_support.h"
 
@@ -171,4 +172,69 @@ TEST(CanvasText, AccentsBoldAndOtherFormats) {
       opaque += p[3] == 255;
     }
   EXPECT_GT(opaque, 10);
+}
+
+// A rectangle partly off the bitmap draws exactly what the same rectangle draws on a
+// larger bitmap that holds it whole, cut to the small one: clipping the edges keeps the
+// dots of the dotted pen and the hatch where a full walk puts them.
+TEST(CanvasClipping, ClippedRectangleDrawsWhatTheWholeOneDraws) {
+  const TRect rects[] = {{-7, -3, 25, 18}, {10, 5, 60, 50}, {-30, -30, 80, 70}, {5, -9, 6, 40}};
+  constexpr int kShift = 40;  // a multiple of 8: the hatch lines up on both bitmaps
+  for (const TRect& r : rects)
+    for (TPenMode mode : {pmCopy, pmNotXor}) {
+      SCOPED_TRACE(testing::Message() << r.Left << "," << r.Top << " mode " << mode);
+      TBitmap small, large;
+      MakeBitmap(small, pf24bit, 37, 23, 5);
+      large.SetPixelFormat(pf24bit);
+      large.SetSize(37 + 2 * kShift + 40, 23 + 2 * kShift + 40);
+      BitBlt(large.View(), kShift, kShift, small.View(), Rect(0, 0, 37, 23));
+      for (TBitmap* b : {&small, &large}) {
+        TCanvas& c = b->Canvas();
+        c.Pen.Mode = mode;
+        c.Pen.Style = psDot;
+        c.Brush.Style = bsFDiagonal;
+        c.Brush.Color = clBlack;
+      }
+      small.Canvas().Rectangle(r);
+      large.Canvas().Rectangle(r.Left + kShift, r.Top + kShift, r.Right + kShift,
+                               r.Bottom + kShift);
+      for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 37; ++x)
+          ASSERT_EQ(small.PixelColor(x, y), large.PixelColor(x + kShift, y + kShift))
+              << x << "," << y;
+    }
+}
+
+// A frame of two billion pixels a side on a 64 x 32 bitmap: only the visible edges are
+// walked. Worked dots: the top edge starts at x = -1e9 (even), so its dots fall on even x;
+// the bottom edge is walked leftwards from x = 1e9 - 2 after 2e9 + 9 pixels (top edge and
+// the right edge's rows 11..19), so its dots fall where 3e9 + 7 - x is even: on odd x.
+TEST(CanvasClipping, HugeRectangleKeepsItsDotsAndIsQuick) {
+  TBitmap bmp;
+  bmp.SetPixelFormat(pf24bit);
+  bmp.SetSize(64, 32);
+  FillPixels(bmp.View(), Rect(0, 0, 64, 32), clWhite);
+  TCanvas& c = bmp.Canvas();
+  c.Pen.Style = psDot;
+  c.Pen.Color = clBlack;
+  c.Brush.Style = bsClear;
+  c.Rectangle(-1000000000, 10, 1000000000, 20);
+  for (int x = 0; x < 64; ++x) {
+    EXPECT_EQ(bmp.PixelColor(x, 10), x % 2 == 0 ? clBlack : clWhite) << x;
+    EXPECT_EQ(bmp.PixelColor(x, 19), x % 2 == 1 ? clBlack : clWhite) << x;
+    EXPECT_EQ(bmp.PixelColor(x, 15), clWhite) << x;
+  }
+
+  // The whole int range, NOT-XOR with the hatch: the outline lies off the bitmap, the
+  // hatch covers it, and a second pass gives the bitmap back.
+  MakeBitmap(bmp, pf32bit, 64, 32, 9);
+  const std::vector<uint8_t> before = Snapshot(bmp);
+  c.Pen.Mode = pmNotXor;
+  c.Brush.Style = bsFDiagonal;
+  c.Brush.Color = clBlack;  // NOT-XOR with white would leave every pixel as it is
+  const int lo = std::numeric_limits<int>::min(), hi = std::numeric_limits<int>::max();
+  c.Rectangle(lo, lo, hi, hi);
+  EXPECT_NE(Snapshot(bmp), before);
+  c.Rectangle(hi, hi, lo, lo);
+  EXPECT_EQ(Snapshot(bmp), before);
 }

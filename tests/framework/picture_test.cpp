@@ -178,3 +178,25 @@ TEST(Streams, CopyFromAndMemoryGrowth) {
   EXPECT_EQ(b.Size(), 3);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.Memory()), 3), "abc");
 }
+
+// The one extension rule of the code base (import checks, the registry, the tools).
+TEST(FileNames, ExtensionFromTheLastDotOfTheNamePart) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"MAISON.JPG", ".JPG"},
+      {"photo.jpeg.txt", ".txt"},
+      {"/tmp/dossier.v2/photo", ""},
+      {"sans-extension", ""},
+      {"photo.", "."},
+      {"/home/a/.bmp", ".bmp"},
+      {"", ""},
+      {"rép.été/Façade.Png", ".Png"},
+  };
+  for (const auto& [name, ext] : cases) EXPECT_EQ(ExtractFileExt(name), ext) << name;
+}
+
+TEST(FileNames, LowerCaseTouchesAsciiLettersOnly) {
+  EXPECT_EQ(LowerCaseAscii(".JPEG"), ".jpeg");
+  EXPECT_EQ(LowerCaseAscii("AZaz@[`{09"), "azaz@[`{09");
+  // "É" (C3 89) and "Ç" (C3 87) stay as they are: no byte of UTF-8 is an ASCII letter.
+  EXPECT_EQ(LowerCaseAscii("FAÇADE-É.PNG"), "faÇade-É.png");
+}
