@@ -35,6 +35,30 @@ const std::string& NextValue(const TArgs& args, size_t& i) {
   return args[++i];
 }
 
+// The text that followed an option, for the messages.
+std::string ValueOf(const TArgs& args, const char* option) {
+  for (size_t i = 0; i + 1 < args.size(); ++i)
+    if (args[i] == option) return args[i + 1];
+  return {};
+}
+
+// A mouse on the photo control reports positions within its width and height (a frame's
+// right and bottom edges may lie on the control's edge), and a drag moves the product by
+// at most the control's size. Anything further is a typing mistake: refused here, before
+// a frame of a billion pixels is drawn or a sum of coordinates overflows.
+void CheckReach(const TComposerJob& job, const TArgs& args) {
+  const int w = job.ViewWidth, h = job.ViewHeight;
+  for (int x : {job.X1, job.X2})
+    for (int y : {job.Y1, job.Y2})
+      if (x < 0 || x > w || y < 0 || y > h)
+        throw TUsageError("--cadre hors de la vue de " + std::to_string(w) + " x " +
+                          std::to_string(h) + " (x de 0 à " + std::to_string(w) + ", y de 0 à " +
+                          std::to_string(h) + ") : « " + ValueOf(args, "--cadre") + " »");
+  if (job.Drag && (job.DragX < -w || job.DragX > w || job.DragY < -h || job.DragY > h))
+    throw TUsageError("--deplacer plus grand que la vue de " + std::to_string(w) + " x " +
+                      std::to_string(h) + " : « " + ValueOf(args, "--deplacer") + " »");
+}
+
 TComposerJob ParseJob(const TArgs& args) {
   TComposerJob job;
   bool hasFrame = false;
@@ -80,6 +104,7 @@ TComposerJob ParseJob(const TArgs& args) {
       throw TUsageError("trop d'arguments");
     }
   }
+  CheckReach(job, args);
   if (job.PhotoPath.empty()) throw TUsageError("--photo manquant");
   if (job.ProductPath.empty()) throw TUsageError("--produit manquant");
   if (!hasFrame) throw TUsageError("--cadre manquant");

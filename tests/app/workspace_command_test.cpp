@@ -65,5 +65,35 @@ TEST(ComposerCommandTest, WritesWhatTheWorkspaceWritesAndReportsRefusals) {
   }
 }
 
+// Coordinates beyond the photo control are refused at once as a usage error (exit 2) with
+// the control's reach in the message: no frame of a billion pixels is drawn, and no sum
+// near the integer limits overflows.
+TEST(ComposerCommandTest, RefusesCoordinatesBeyondTheView) {
+  TTempDir dir;
+  const std::string common = "--photo " + WriteQuadrantBmp(dir, "maison.bmp", 400, 300) +
+                             " --produit " + WriteQuadrantBmp(dir, "produit.bmp", 20, 20);
+  for (const char* frame : {"100,100,1000000000,200", "-2147483648,0,2147483647,10",
+                            "100,100,729,200", "100,-1,200,200", "0,0,100,731"}) {
+    const TRun run = Composer(common + " --cadre " + frame + " " + dir.File("x.bmp"));
+    EXPECT_EQ(run.Status, 2) << frame << "\n" << run.Output;
+    EXPECT_NE(run.Output.find("--cadre hors de la vue de 728 x 730 (x de 0 à 728, y de 0 à 730)"),
+              std::string::npos)
+        << run.Output;
+    EXPECT_NE(run.Output.find(frame), std::string::npos) << run.Output;
+  }
+  const TRun drag =
+      Composer(common + " --cadre 200,250,300,350 --deplacer 2000000000,0 " + dir.File("x.bmp"));
+  EXPECT_EQ(drag.Status, 2) << drag.Output;
+  EXPECT_NE(drag.Output.find("--deplacer plus grand que la vue de 728 x 730"), std::string::npos)
+      << drag.Output;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("x.bmp")));
+
+  // The control's edges themselves are within reach: a frame up to (728, 730) is tested
+  // against the photo as usual (refused there: the 400 x 300 photo ends at 564, 515).
+  const TRun edge = Composer(common + " --cadre 0,0,728,730 " + dir.File("x.bmp"));
+  EXPECT_EQ(edge.Status, 1) << edge.Output;
+  EXPECT_NE(edge.Output.find(txtOutside), std::string::npos) << edge.Output;
+}
+
 }  // namespace
 #endif
