@@ -187,9 +187,12 @@ class TFrmModulePhoto {
   void btnPersoClick();
 
   // Notice and export.
-  // The user picked a new entry; set cbMention.ItemIndex first (as the list does).
+  // Runs on a new choice only; SelectMention is how the list reports the user's pick.
   void cbMentionChange();
+  // The user picked the entry `index`. Picking the entry already shown is no new choice:
+  // it changes nothing (stamping the notice again would thicken its anti-aliased edges).
   void SelectMention(int index) {
+    if (index == cbMention.ItemIndex) return;
     cbMention.ItemIndex = index;
     cbMentionChange();
   }
@@ -202,6 +205,10 @@ class TFrmModulePhoto {
   static std::string ExportExtension(int filterIndex);
   // The display bitmap (ImgPhotoMaison's picture) or null when the control holds none.
   TBitmap* DisplayBitmap();
+  // The display-bitmap rectangles that rubber-band moves changed since the last call,
+  // clipped to the bitmap; the window converts and repaints only those. Anything else
+  // that changes the display (a refit, the notice) is shown by a full refresh.
+  std::vector<TRect> TakeFrameDamage();
 
   // Window.
   std::string Caption = txtCaption;
@@ -257,6 +264,10 @@ class TFrmModulePhoto {
   bool isDragging = false;
   int grabX = 0;
   int grabY = 0;
+  // The frame just drawn, or the product's rectangle as the last drag move found it: the
+  // rectangle being tested, not where the product is. The placed product's position and
+  // size live in ImgProduit alone (the view, the export and the snap-back read them there);
+  // these fields differ from it after a refused frame and during a drag.
   int productLeft = 0;
   int productTop = 0;
   int productWidth = 0;
@@ -273,6 +284,7 @@ class TFrmModulePhoto {
 
   TWorkspaceHost* FHost = nullptr;
   bool FActivated = false;
+  std::vector<TRect> FFrameDamage;
 };
 
 // Rendering of what the image controls show, for the window and for tests.

@@ -2,6 +2,7 @@
 #include "ModulePhotos.h"
 
 void TFrmModulePhoto::cbMentionChange() {
+  FFrameDamage.clear();  // the window refreshes the whole display after a choice
   if (cbMention.ItemIndex == 0) {
     FitClientPhoto();  // redraws the photo, which removes the notice
     return;

@@ -216,7 +216,12 @@ void TFrmModulePhoto::FitClientPhoto() {
   TBitmap& display = ImgPhotoMaison.Picture.Bitmap();
   display.SetWidth(displayW);
   display.SetHeight(displayH);
+  // White first: resizing keeps the old pixels, and a photo with transparency would show
+  // the previous photo, its notice or a left-over frame through it, on screen and in the
+  // export.
+  FillPixels(display.View(), Rect(0, 0, displayW, displayH), clWhite);
   display.Canvas().StretchDraw(Rect(0, 0, displayW, displayH), photo);
+  FFrameDamage.clear();  // the whole display is new
 
   photoLeft = photoOffsetX;
   photoRight = display.Width() + photoOffsetX;

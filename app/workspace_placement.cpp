@@ -1,6 +1,7 @@
 // Drawing the frame on the photo, placing the product in it, moving the product, and the
 // two placement modes.
 #include <algorithm>
+#include <utility>
 
 #include "ModulePhotos.h"
 
@@ -27,12 +28,73 @@ void TFrmModulePhoto::ImgPhotoMaisonMouseDown(TMouseButton button, TShiftState, 
   SetInstruction(txtSize, clBlack);
 }
 
+namespace {
+
+// The parts of a that lie outside b, as up to four rectangles.
+void AddDifference(const TRect& a, const TRect& b, std::vector<TRect>& out) {
+  if (a.IsEmpty()) return;
+  const TRect common = IntersectRect(a, b);
+  if (common.IsEmpty()) {
+    out.push_back(a);
+    return;
+  }
+  const TRect parts[] = {Rect(a.Left, a.Top, a.Right, common.Top),
+                         Rect(a.Left, common.Bottom, a.Right, a.Bottom),
+                         Rect(a.Left, common.Top, common.Left, common.Bottom),
+                         Rect(common.Right, common.Top, a.Right, common.Bottom)};
+  for (const TRect& p : parts)
+    if (!p.IsEmpty()) out.push_back(p);
+}
+
+TRect Shifted(const TRect& r, int dx, int dy) {
+  return Rect(r.Left + dx, r.Top + dy, r.Right + dx, r.Bottom + dy);
+}
+
+// The outline's one-pixel edges.
+void AddOutline(const TRect& r, std::vector<TRect>& out) {
+  if (r.IsEmpty()) return;
+  out.push_back(Rect(r.Left, r.Top, r.Right, r.Top + 1));
+  out.push_back(Rect(r.Left, r.Bottom - 1, r.Right, r.Bottom));
+  out.push_back(Rect(r.Left, r.Top, r.Left + 1, r.Bottom));
+  out.push_back(Rect(r.Right - 1, r.Top, r.Right, r.Bottom));
+}
+
+}  // namespace
+
 void TFrmModulePhoto::ImgPhotoMaisonMouseMove(TShiftState, int x, int y) {
   if (!ImgPhotoMaison.Enabled || !isDrawing) return;
   DrawFrame(frameStartX, frameStartY, frameCurX, frameCurY);
   DrawFrame(frameStartX, frameStartY, x, y);
+  // The hatch is aligned to the bitmap, so inside both frames it is inverted twice and
+  // comes back: only the outlines and the parts covered by one frame alone changed.
+  const TRect before = Shifted(Rect(frameStartX, frameStartY, frameCurX, frameCurY).Normalized(),
+                               -photoOffsetX, -photoOffsetY);
+  const TRect after =
+      Shifted(Rect(frameStartX, frameStartY, x, y).Normalized(), -photoOffsetX, -photoOffsetY);
+  std::vector<TRect> changed;
+  AddDifference(before, after, changed);
+  AddDifference(after, before, changed);
+  AddOutline(before, changed);
+  AddOutline(after, changed);
+  if (TBitmap* display = DisplayBitmap())
+    for (const TRect& r : changed) {
+      const TRect clipped = IntersectRect(r, Rect(0, 0, display->Width(), display->Height()));
+      if (!clipped.IsEmpty()) FFrameDamage.push_back(clipped);
+    }
+  // Moves nobody shows (no window) must not pile up: past a few dozen, one bounding box.
+  if (FFrameDamage.size() > 64) {
+    TRect all = FFrameDamage.front();
+    for (const TRect& r : FFrameDamage)
+      all = Rect(std::min(all.Left, r.Left), std::min(all.Top, r.Top), std::max(all.Right, r.Right),
+                 std::max(all.Bottom, r.Bottom));
+    FFrameDamage.assign(1, all);
+  }
   frameCurX = x;
   frameCurY = y;
+}
+
+std::vector<TRect> TFrmModulePhoto::TakeFrameDamage() {
+  return std::exchange(FFrameDamage, {});
 }
 
 void TFrmModulePhoto::ImgPhotoMaisonMouseUp(TMouseButton button, TShiftState, int, int) {

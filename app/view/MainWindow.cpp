@@ -8,6 +8,8 @@
 #include <QMessageBox>
 #include <QScrollArea>
 #include <QTimer>
+#include <algorithm>
+#include <exception>
 
 namespace {
 
@@ -150,7 +152,7 @@ void TMainWindow::ConnectEvents() {
   };
   ImgPhotoMaison->OnMouseMove = [this, &f](TShiftState s, int x, int y) {
     if (!f.isDrawing) return;  // nothing to show for a move without a frame
-    Guarded([&] { f.ImgPhotoMaisonMouseMove(s, x, y); });
+    GuardedFrameMove([&] { f.ImgPhotoMaisonMouseMove(s, x, y); });
   };
   ImgPhotoMaison->OnMouseUp = [this, &f](TMouseButton b, TShiftState s, int x, int y) {
     Guarded([&] { f.ImgPhotoMaisonMouseUp(b, s, x, y); });
@@ -187,6 +189,39 @@ void TMainWindow::Guarded(const std::function<void()>& handler) {
   if (failed) ShowException(message);
 }
 
+void TMainWindow::GuardedFrameMove(const std::function<void()>& handler) {
+  std::exception_ptr failure;
+  try {
+    handler();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  TFrmModulePhoto& f = *FForm;
+  std::vector<QRect> changed;
+  const std::vector<TRect> damage = f.TakeFrameDamage();
+  if (failure || !ApplyFrameDamage(f.ImgPhotoMaison, FPhotoRendering, ImgPhotoMaison->EditImage(),
+                                   damage, changed)) {
+    // The usual route: the message, then the whole window as the handler left it.
+    Guarded([&] {
+      if (failure) std::rethrow_exception(failure);
+    });
+    return;
+  }
+  ImgPhotoMaison->Repaint(changed);
+  // The product shows the photo beneath it: redraw it when the frame passed under it.
+  const QRect product = ImgProduit->geometry();
+  if (ImgProduit->isVisibleTo(this) &&
+      std::any_of(changed.begin(), changed.end(),
+                  [&](const QRect& r) { return r.intersects(product); }))
+    ShowProduct();
+}
+
+void TMainWindow::ShowProduct() {
+  TBitmap productRendering;
+  RenderProductOverPhoto(FForm->ImgProduit, FPhotoRendering, productRendering);
+  ImgProduit->SetImage(ToQImage(productRendering));
+}
+
 void TMainWindow::ShowException(const std::string& message) {
   if (ExceptionHook) {
     ExceptionHook(message);
@@ -212,6 +247,7 @@ void TMainWindow::resizeEvent(QResizeEvent* event) {
 
 void TMainWindow::Sync() {
   TFrmModulePhoto& f = *FForm;
+  f.TakeFrameDamage();  // the whole photo is shown again below
   ApplyGeometry(ImgPhotoMaison, f.ImgPhotoMaison);
   ImgPhotoMaison->setEnabled(f.ImgPhotoMaison.Enabled);
   RenderImageControl(f.ImgPhotoMaison, FPhotoRendering, f.Color);
@@ -219,11 +255,7 @@ void TMainWindow::Sync() {
 
   ApplyGeometry(ImgProduit, f.ImgProduit);
   ImgProduit->setVisible(f.ImgProduit.Visible && f.ImgProduit.Width > 0 && f.ImgProduit.Height > 0);
-  if (ImgProduit->isVisibleTo(this)) {
-    TBitmap productRendering;
-    RenderProductOverPhoto(f.ImgProduit, FPhotoRendering, productRendering);
-    ImgProduit->SetImage(ToQImage(productRendering));
-  }
+  if (ImgProduit->isVisibleTo(this)) ShowProduct();
 
   ApplyGeometry(scBxInfos, f.scBxInfos);
   // The preview changes only when its picture is replaced: not at every mouse move.

@@ -18,8 +18,37 @@ class QScrollArea;
 
 // A framework bitmap as a Qt image (a copy).
 QImage ToQImage(TBitmap& bitmap);
+// Copies the rectangle r of a 24-bit bitmap into the same place of a Format_RGB32 image of
+// the same size (the screen's own format, so painting it converts nothing).
+void CopyToScreenImage(TBitmap& bitmap, const TRect& r, QImage& image);
+// Brings a rubber-band move onto the photo control as shown: the display-bitmap rectangles
+// in `damage` are copied into the control's rendering (the photo beneath the product) and
+// converted into the painted image. Returns false, touching nothing, when the rendering
+// does not match the control (its size or the display's place changed): the caller then
+// renders the whole control. `changed` receives the control rectangles to repaint.
+bool ApplyFrameDamage(TImage& control, TBitmap& rendering, QImage& image,
+                      const std::vector<TRect>& damage, std::vector<QRect>& changed);
 // The three icons of the image list, drawn as vectors (crisp at any scale).
 QIcon MakeVitrelleIcon(int index);
+
+// The steps of the program entry, replaceable for tests.
+struct TProgramSteps {
+  // Creates the application object from the command line, which it may shorten (Qt takes
+  // its own options out); the result lives until the program ends.
+  std::function<std::shared_ptr<void>(int& argc, char** argv)> CreateApplication;
+  // Registers the picture classes for as long as the result lives.
+  std::function<std::shared_ptr<void>()> RegisterCodecs;
+  // Creates the window and, given the product path, shows it and runs the message loop;
+  // without one the window is never shown. Returns the exit code.
+  std::function<int(const std::string* productPath)> RunWindow;
+  // The standard exception display.
+  std::function<void(const std::string& message)> ShowException;
+};
+// The real steps: QApplication, the Qt window and a message box.
+TProgramSteps QtProgramSteps(std::function<std::shared_ptr<void>()> registerCodecs);
+// The program: exactly one argument as typed (not counting the program) is the product
+// path; an exception escaping any step is shown, and the result is then 0.
+int RunProgram(int argc, char** argv, const TProgramSteps& steps);
 
 // The platform side of the workspace: Qt file dialogs (the open dialog with a preview
 // loaded through the framework registry) and message boxes. Tests replace the hooks.
@@ -42,8 +71,12 @@ class TQtHost : public TWorkspaceHost {
 class TPictureWidget : public QWidget {
  public:
   explicit TPictureWidget(QWidget* parent) : QWidget(parent) {}
+  // Shows a new picture; it is kept in the screen's format and painted unconverted.
   void SetImage(QImage image);
   const QImage& Image() const { return FImage; }
+  // For changing parts of the picture in place; Repaint then shows those parts.
+  QImage& EditImage() { return FImage; }
+  void Repaint(const std::vector<QRect>& rects);
 
   std::function<void(TMouseButton, TShiftState, int, int)> OnMouseDown;
   std::function<void(TShiftState, int, int)> OnMouseMove;
@@ -85,6 +118,9 @@ class TMainWindow : public QWidget {
   // Runs a handler; an exception escaping it is shown as a message box (the window stays
   // usable), then the state is shown as the handler left it.
   void Guarded(const std::function<void()>& handler);
+  // A rubber-band move: the handler, then only the changed parts of the photo converted
+  // and repainted (the rest of the window cannot change during a move).
+  void GuardedFrameMove(const std::function<void()>& handler);
   // Replaces the exception message box (tests).
   std::function<void(const std::string&)> ExceptionHook;
 
@@ -111,6 +147,7 @@ class TMainWindow : public QWidget {
   void BuildWidgets();
   void ConnectEvents();
   void ShowException(const std::string& message);
+  void ShowProduct();
 
   std::unique_ptr<TQtHost> FHost;
   std::unique_ptr<TFrmModulePhoto> FForm;

@@ -1,5 +1,6 @@
 // The image controls and image buttons of the window, and the bitmap conversion they use.
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -20,6 +21,40 @@ QImage ToQImage(TBitmap& bitmap) {
   const QImage view(bitmap.GetScanline(0), bitmap.Width(), bitmap.Height(), bitmap.BytesPerRow(),
                     format);
   return view.copy();
+}
+
+void CopyToScreenImage(TBitmap& bitmap, const TRect& r, QImage& image) {
+  for (int y = r.Top; y < r.Bottom; ++y) {
+    const uint8_t* src = bitmap.GetScanline(y) + 3 * r.Left;
+    auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y)) + r.Left;
+    for (int x = r.Left; x < r.Right; ++x, src += 3) *dst++ = qRgb(src[2], src[1], src[0]);
+  }
+}
+
+bool ApplyFrameDamage(TImage& control, TBitmap& rendering, QImage& image,
+                      const std::vector<TRect>& damage, std::vector<QRect>& changed) {
+  TGraphic* display = control.Picture.Graphic();
+  if (!display || rendering.PixelFormat() != pf24bit || rendering.Width() != control.Width ||
+      rendering.Height() != control.Height || image.format() != QImage::Format_RGB32 ||
+      image.width() != control.Width || image.height() != control.Height)
+    return false;
+  auto* bitmap = dynamic_cast<TBitmap*>(display);
+  const TRect dest = control.DestRect();
+  // The display bitmap is never larger than its control, so it is shown unscaled.
+  if (!bitmap || dest.Width() != bitmap->Width() || dest.Height() != bitmap->Height()) return false;
+  const TRect bounds = Rect(0, 0, rendering.Width(), rendering.Height());
+  for (const TRect& r : damage) {
+    const TRect shown = IntersectRect(
+        Rect(r.Left + dest.Left, r.Top + dest.Top, r.Right + dest.Left, r.Bottom + dest.Top),
+        bounds);
+    if (shown.IsEmpty()) continue;
+    BitBlt(rendering.View(), shown.Left, shown.Top, bitmap->View(),
+           Rect(shown.Left - dest.Left, shown.Top - dest.Top, shown.Right - dest.Left,
+                shown.Bottom - dest.Top));
+    CopyToScreenImage(rendering, shown, image);
+    changed.emplace_back(shown.Left, shown.Top, shown.Width(), shown.Height());
+  }
+  return true;
 }
 
 namespace {
@@ -49,15 +84,23 @@ TShiftState ShiftOf(const QMouseEvent* event) {
 }  // namespace
 
 void TPictureWidget::SetImage(QImage image) {
-  FImage = std::move(image);
+  FImage = image.format() == QImage::Format_RGB32 || image.isNull()
+               ? std::move(image)
+               : image.convertToFormat(QImage::Format_RGB32);
   update();
 }
 
-void TPictureWidget::paintEvent(QPaintEvent*) {
+void TPictureWidget::Repaint(const std::vector<QRect>& rects) {
+  for (const QRect& r : rects) update(r);
+}
+
+void TPictureWidget::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   // On high-density screens the picture's pixels are spread over device pixels: smoothly.
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  if (!FImage.isNull()) painter.drawImage(0, 0, FImage);
+  // Only the part asked for: a rubber-band move repaints a few thin strips.
+  const QRect r = event->rect() & FImage.rect();
+  if (!r.isEmpty()) painter.drawImage(r, FImage, r);
 }
 
 // While a button is held Qt keeps sending moves and the release to the widget that got

@@ -65,6 +65,88 @@ TEST(ProgramTest, WithoutExactlyOneArgumentItEndsAtOnce) {
   EXPECT_TRUE(running);
 }
 
+// The count is of the arguments as typed: Qt's own options count too.
+TEST(ProgramTest, ArgumentsCountAsTyped) {
+  bool running = false;
+  // One argument, even one Qt would take for itself: the window is shown (its preview
+  // fails to load, which is reported, and the window stays).
+  RunProgram({"-reverse"}, &running, 1500);
+  EXPECT_TRUE(running);
+  // Three arguments, two of which Qt would take: the program ends at once.
+  EXPECT_EQ(RunProgram({"produit.png", "-style", "fusion"}, &running, 30000), 0);
+  EXPECT_FALSE(running);
+}
+
+// The entry's steps with stand-ins: what each one receives, and a failure in any of them
+// (the application object, the codec registration) shown by the exception display.
+struct TEntryProbe {
+  std::vector<std::string> Shown;
+  std::vector<std::string> Windows;  // the product path each window got, "-" for none
+  bool CodecsRegistered = false;
+  TProgramSteps Steps(bool appFails, bool codecsFail) {
+    TProgramSteps steps;
+    steps.CreateApplication = [appFails](int& argc, char** argv) -> std::shared_ptr<void> {
+      if (appFails) throw EOutOfResources("pas d'écran");
+      // As Qt does: take "-style fusion" out of the command line.
+      int kept = 0;
+      for (int i = 0; i < argc; ++i)
+        if (std::string(argv[i]) == "-style" && i + 1 < argc)
+          ++i;
+        else
+          argv[kept++] = argv[i];
+      argc = kept;
+      return nullptr;
+    };
+    steps.RegisterCodecs = [this, codecsFail]() -> std::shared_ptr<void> {
+      if (codecsFail) throw EInvalidGraphic("enregistrement impossible");
+      CodecsRegistered = true;
+      return nullptr;
+    };
+    steps.RunWindow = [this](const std::string* path) {
+      Windows.push_back(path ? *path : "-");
+      if (path && *path == "lance") throw 42;  // not an exception object
+      return 0;
+    };
+    steps.ShowException = [this](const std::string& m) { Shown.push_back(m); };
+    return steps;
+  }
+  int Run(std::vector<std::string> args, bool appFails = false, bool codecsFail = false) {
+    args.insert(args.begin(), "vitrelle");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return RunProgram(int(args.size()), argv.data(), Steps(appFails, codecsFail));
+  }
+};
+
+TEST(ProgramEntryTest, FailuresOfEveryStepAreShown) {
+  TEntryProbe app;
+  EXPECT_EQ(app.Run({"produit.png"}, true, false), 0);
+  EXPECT_EQ(app.Shown, std::vector<std::string>{"pas d'écran"});
+  EXPECT_TRUE(app.Windows.empty());
+
+  TEntryProbe codecs;
+  EXPECT_EQ(codecs.Run({"produit.png"}, false, true), 0);
+  EXPECT_EQ(codecs.Shown, std::vector<std::string>{"enregistrement impossible"});
+  EXPECT_TRUE(codecs.Windows.empty());
+
+  TEntryProbe thrown;
+  EXPECT_EQ(thrown.Run({"lance"}), 0);
+  EXPECT_EQ(thrown.Shown, std::vector<std::string>{""});
+}
+
+TEST(ProgramEntryTest, TheWindowGetsTheTypedArgument) {
+  TEntryProbe probe;
+  probe.Run({"produit.png"});
+  probe.Run({"produit.png", "-style", "fusion"});  // three typed: no product path
+  probe.Run({"-style", "fusion"});                 // two typed
+  probe.Run({});
+  probe.Run({""});
+  EXPECT_EQ(probe.Windows, (std::vector<std::string>{"produit.png", "-", "-", "-", ""}));
+  EXPECT_TRUE(probe.CodecsRegistered);
+  EXPECT_TRUE(probe.Shown.empty());
+}
+
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -116,6 +198,119 @@ TEST_F(WindowTest, ShowsTheLayoutAndThePreview) {
   };
   QTest::mouseClick(window->btnProduitPhoto, Qt::LeftButton);
   EXPECT_EQ(window->ImgProduitApercu->Image().pixelColor(2, 2), QColor(0, 255, 0));
+}
+
+// What the window shows, read from its own rendering (as a screenshot would): the photo
+// centred in the photo control, the product over it, the notice in the photo, and the
+// side panel with its texts.
+TEST_F(WindowTest, RenderedWindowShowsPhotoProductAndNotice) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50, clBlue, clBlue, clBlue, clBlue));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  QTest::mouseClick(window->btnPerso, Qt::LeftButton);
+  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(400, 400));
+  QTest::mouseMove(window->ImgPhotoMaison, QPoint(500, 480));
+  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(500, 480));
+  window->cbMention->setCurrentIndex(1);
+  emit window->cbMention->activated(1);
+  ASSERT_TRUE(exceptions.empty()) << exceptions[0];
+
+  const QImage shot = window->grab().toImage();
+  ASSERT_EQ(shot.size(), QSize(1008, 730));
+  // The 400 x 300 photo at (164, 215): red, green, blue, white quadrants; the window's
+  // background around it.
+  EXPECT_EQ(shot.pixelColor(170, 220), QColor(255, 0, 0));
+  EXPECT_EQ(shot.pixelColor(560, 220), QColor(0, 255, 0));
+  EXPECT_EQ(shot.pixelColor(170, 380), QColor(0, 0, 255));
+  EXPECT_EQ(shot.pixelColor(400, 380), QColor(255, 255, 255));
+  EXPECT_EQ(shot.pixelColor(100, 100), QColor(240, 240, 240));
+  EXPECT_EQ(shot.pixelColor(163, 215), QColor(240, 240, 240));
+  // The blue product over the white quadrant at (400, 400)-(500, 480).
+  EXPECT_EQ(shot.pixelColor(400, 400), QColor(0, 0, 255));
+  EXPECT_EQ(shot.pixelColor(499, 479), QColor(0, 0, 255));
+  EXPECT_EQ(shot.pixelColor(500, 480), QColor(255, 255, 255));
+  // The white notice over the blue quadrant, 10 from the photo's left, 30 above its
+  // bottom: some pure white pixels there, nothing but blue and its mixtures with white.
+  int notice = 0;
+  for (int y = 515 - 30; y < 515; ++y)
+    for (int x = 164; x < 164 + 200; ++x) {
+      const QColor c = shot.pixelColor(x, y);
+      ASSERT_EQ(c.red(), c.green()) << x << "," << y;
+      notice += c == QColor(255, 255, 255);
+    }
+  EXPECT_GT(notice, 100);
+  // The side panel: its texts and the instruction after a placement.
+  EXPECT_EQ(window->btnExportImage->text().toStdString(), "Exporter l'image");
+  EXPECT_TRUE(window->btnExportImage->isEnabled());
+  EXPECT_EQ(window->lblInstruction->text().toStdString(), txtPlace);
+  EXPECT_EQ(window->cbMention->currentText().toStdString(), "Blanche");
+  // The instruction's dark text is drawn in its label.
+  const QRect label(window->lblInstruction->mapTo(window.get(), QPoint(0, 0)),
+                    window->lblInstruction->size());
+  int dark = 0;
+  for (int y = label.top(); y <= label.bottom(); ++y)
+    for (int x = label.left(); x <= label.right(); ++x) dark += shot.pixelColor(x, y).value() < 80;
+  EXPECT_GT(dark, 50);
+}
+
+// A rubber-band move repaints only what changed; what the control shows must still be
+// exactly the workspace's photo with its frame, under the product as well.
+TEST_F(WindowTest, RubberBandMovesShowTheDisplayExactly) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50, clBlue, clBlue, clBlue, clBlue));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  QTest::mouseClick(window->btnPerso, Qt::LeftButton);
+  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(300, 300));
+  QTest::mouseMove(window->ImgPhotoMaison, QPoint(360, 360));
+  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(360, 360));
+  ASSERT_TRUE(window->ImgProduit->isVisible());
+
+  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(200, 250));
+  for (QPoint p : {QPoint(420, 400), QPoint(425, 404), QPoint(330, 330), QPoint(540, 500)})
+    QTest::mouseMove(window->ImgPhotoMaison, p);
+  TFrmModulePhoto& f = window->Form();
+  TBitmap expected;
+  RenderImageControl(f.ImgPhotoMaison, expected, f.Color);
+  const QImage& shown = window->ImgPhotoMaison->Image();
+  ASSERT_EQ(shown.size(), QSize(728, 730));
+  int framePixels = 0;
+  for (int y = 0; y < 730; ++y)
+    for (int x = 0; x < 728; ++x) {
+      const TColor c = expected.PixelColor(x, y);
+      ASSERT_EQ(shown.pixelColor(x, y), QColor(GetRValue(c), GetGValue(c), GetBValue(c)))
+          << x << "," << y;
+    }
+  // The frame is on screen: its top-left corner inverted (red to cyan).
+  EXPECT_EQ(shown.pixelColor(200, 250), QColor(0, 255, 255));
+  // The product control shows the photo under it with the frame through it.
+  TBitmap product;
+  TBitmap photo;
+  RenderImageControl(f.ImgPhotoMaison, photo, f.Color);
+  RenderProductOverPhoto(f.ImgProduit, photo, product);
+  const QImage& productShown = window->ImgProduit->Image();
+  for (int y = 0; y < product.Height(); ++y)
+    for (int x = 0; x < product.Width(); ++x) {
+      const TColor c = product.PixelColor(x, y);
+      framePixels += c != clBlue;
+      ASSERT_EQ(productShown.pixelColor(x, y), QColor(GetRValue(c), GetGValue(c), GetBValue(c)));
+    }
+  EXPECT_EQ(framePixels, 0);  // the opaque product hides the frame beneath it
+  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(540, 500));
+}
+
+// Choosing the notice already shown, in the real list, does not stamp it again.
+TEST_F(WindowTest, ChoosingTheShownNoticeAgainChangesNothing) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  QTest::mouseClick(window->btnPerso, Qt::LeftButton);
+  window->Guarded([this] {
+    window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
+    window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
+    window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
+  });
+  window->cbMention->setCurrentIndex(1);
+  emit window->cbMention->activated(1);
+  const QImage once = window->ImgPhotoMaison->Image().copy();
+  emit window->cbMention->activated(1);
+  EXPECT_EQ(window->ImgPhotoMaison->Image(), once);
 }
 
 TEST_F(WindowTest, MissingProductIsReportedAndTheWindowStays) {

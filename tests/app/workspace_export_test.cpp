@@ -3,6 +3,10 @@
 #include <iterator>
 #include <tuple>
 
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
 #include "codecs.h"
 #include "workspace_support.h"
 
@@ -107,38 +111,146 @@ TEST_F(ExportTest, CodecFiltersWriteTheirFormats) {
   }
 }
 
-TEST_F(ExportTest, NoticeInWhiteAndBlack) {
+// The notice as FreeType draws it, rendered here on its own: the bold sans-serif face
+// that fontconfig picks, 12 points at 96 pixels per inch = 16 pixels, the cell's top-left
+// at (x, y), the baseline one ascender (rounded up) below, glyphs one after the other.
+// Coverage 0..255 per pixel of a w x h area.
+struct TNoticeReference {
+  int Width = 0, Height = 0;
+  std::vector<uint8_t> Cover;
+  bool Bold = false;
+  uint8_t At(int x, int y) const {
+    return x < 0 || y < 0 || x >= Width || y >= Height ? 0 : Cover[size_t(y) * Width + x];
+  }
+};
+
+TNoticeReference RenderNoticeReference(int w, int h, int x, int y) {
+  TNoticeReference ref;
+  ref.Width = w, ref.Height = h;
+  ref.Cover.assign(size_t(w) * h, 0);
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif:bold"));
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(config, pattern, &result);
+  FcChar8* file = nullptr;
+  int weight = 0;
+  FT_Library library = nullptr;
+  FT_Face face = nullptr;
+  if (match && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch &&
+      FcPatternGetInteger(match, FC_WEIGHT, 0, &weight) == FcResultMatch &&
+      FT_Init_FreeType(&library) == 0 &&
+      FT_New_Face(library, reinterpret_cast<const char*>(file), 0, &face) == 0) {
+    ref.Bold = weight >= FC_WEIGHT_BOLD;
+    FT_Set_Pixel_Sizes(face, 0, 16);
+    const int baseline = y + int((face->size->metrics.ascender + 63) >> 6);
+    FT_Pos pen = FT_Pos(x) * 64;
+    for (const char c : std::string(txtNotice)) {
+      if (FT_Load_Char(face, FT_ULong(c), FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL) != 0 ||
+          FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0)
+        continue;
+      const FT_Bitmap& g = face->glyph->bitmap;
+      const int left = int((pen + 32) >> 6) + face->glyph->bitmap_left;
+      const int top = baseline - face->glyph->bitmap_top;
+      for (int gy = 0; gy < int(g.rows); ++gy)
+        for (int gx = 0; gx < int(g.width); ++gx) {
+          const int px = left + gx, py = top + gy;
+          if (px >= 0 && py >= 0 && px < w && py < h)
+            ref.Cover[size_t(py) * w + px] = g.buffer[gy * g.pitch + gx];
+        }
+      pen += face->glyph->advance.x;
+    }
+  }
+  if (face) FT_Done_Face(face);
+  if (library) FT_Done_FreeType(library);
+  if (match) FcPatternDestroy(match);
+  FcPatternDestroy(pattern);
+  FcConfigDestroy(config);
+  return ref;
+}
+
+// White bold 16-pixel "Photo non contractuelle" at (10, display height - 30), over the
+// photo's blue quadrant: the red channel of each pixel is the glyph's coverage (white's
+// red mixed into blue's 0), so the notice must match the reference pixel for pixel; a
+// wrong place, size or weight moves thousands of pixels.
+TEST_F(ExportTest, NoticeIsBoldSixteenPixelsAtItsPlace) {
   TBitmap before;
   before.Assign(*ws.Form.DisplayBitmap());
   ws.Form.SelectMention(1);
   TBitmap& d = *ws.Form.DisplayBitmap();
-  const int top = d.Height() - 30;
-  int white = 0;
+  const int top = 546 - 30;
+  const TNoticeReference ref = RenderNoticeReference(d.Width(), d.Height(), 10, top);
+  if (!ref.Bold) GTEST_SKIP() << "no bold sans-serif face installed";
+  int ink = 0, inkTop = d.Height(), inkBottom = 0, inkLeft = d.Width(), inkRight = 0;
   for (int y = 0; y < d.Height(); ++y)
     for (int x = 0; x < d.Width(); ++x) {
+      const uint8_t cover = ref.At(x, y);
       const TColor c = d.PixelColor(x, y);
-      if (c == before.PixelColor(x, y)) continue;
-      // Only glyph pixels change, to the right of x = 10 and below the top line.
-      ASSERT_GE(x, 10);
-      ASSERT_GE(y, top);
-      ASSERT_LT(y, top + 30);
-      ASSERT_LT(x, 10 + 250);
-      white += c == clWhite;
+      if (cover == 0) {
+        ASSERT_EQ(c, before.PixelColor(x, y)) << x << "," << y;
+        continue;
+      }
+      ASSERT_NEAR(GetRValue(c), cover, 1) << x << "," << y;
+      ASSERT_NEAR(GetGValue(c), cover, 1) << x << "," << y;
+      ASSERT_EQ(GetBValue(c), 255) << x << "," << y;
+      ++ink;
+      inkTop = std::min(inkTop, y), inkBottom = std::max(inkBottom, y);
+      inkLeft = std::min(inkLeft, x), inkRight = std::max(inkRight, x);
     }
-  EXPECT_GT(white, 50);
+  // Worked sizes for a 16-pixel face: the tallest letters (h, l, t) stand about 12 pixels
+  // above the baseline and nothing hangs below it; 23 characters are some 200 wide.
+  EXPECT_GE(inkTop, top);
+  EXPECT_NEAR(inkBottom - inkTop + 1, 12, 1);
+  EXPECT_NEAR(inkLeft, 11, 1);
+  EXPECT_GT(inkRight - inkLeft, 170);
+  EXPECT_LT(inkRight - inkLeft, 240);
+  EXPECT_GT(ink, 1000);
 
-  ws.Form.SelectMention(2);  // black over the white, not instead of it
-  int black = 0;
-  for (int y = top; y < d.Height(); ++y)
-    for (int x = 10; x < 260; ++x) black += d.PixelColor(x, y) == clBlack;
-  EXPECT_GT(black, 50);
+  // Black over the white, not instead of it: fully covered pixels turn black, the rest of
+  // the photo stays as the white notice left it.
+  TBitmap white;
+  white.Assign(d);
+  ws.Form.SelectMention(2);
+  for (int y = top - 5; y < d.Height(); ++y)
+    for (int x = 0; x < 300; ++x) {
+      const uint8_t cover = ref.At(x, y);
+      if (cover == 255) {
+        ASSERT_EQ(d.PixelColor(x, y), clBlack) << x << "," << y;
+      } else if (cover == 0) {
+        ASSERT_EQ(d.PixelColor(x, y), white.PixelColor(x, y)) << x << "," << y;
+      }
+    }
 
   std::unique_ptr<TBitmap> combined = ws.Form.CombineImage();
-  EXPECT_EQ(combined->PixelColor(20, top + 5), d.PixelColor(20, top + 5));
+  for (int x = 0; x < 300; ++x)
+    ASSERT_EQ(combined->PixelColor(x, top + 8), d.PixelColor(x, top + 8)) << x;
 
   ws.Form.SelectMention(0);  // refit: the notice is gone
   for (int y = top; y < d.Height(); ++y)
     for (int x = 0; x < 300; ++x) ASSERT_EQ(d.PixelColor(x, y), clBlue);
+}
+
+// The list runs its handler on a new choice only: picking the entry already shown leaves
+// the notice as it is (a second stamp would thicken its anti-aliased edges).
+TEST_F(ExportTest, ChoosingTheShownNoticeAgainChangesNothing) {
+  ws.Form.SelectMention(1);
+  TBitmap once;
+  once.Assign(*ws.Form.DisplayBitmap());
+  ws.Form.SelectMention(1);
+  TBitmap& d = *ws.Form.DisplayBitmap();
+  for (int y = 546 - 40; y < 546; ++y)
+    for (int x = 0; x < 300; ++x)
+      ASSERT_EQ(d.PixelColor(x, y), once.PixelColor(x, y)) << x << "," << y;
+  // "Aucune" while "Aucune" is shown does not refit either: a frame drawn meanwhile stays.
+  ws.Form.SelectMention(0);
+  ws.Form.ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 300, 300);
+  ws.Form.ImgPhotoMaisonMouseMove(ssLeft, 400, 400);
+  TBitmap withFrame;
+  withFrame.Assign(d);
+  ws.Form.SelectMention(0);
+  EXPECT_EQ(d.PixelColor(300, 300 - 92), withFrame.PixelColor(300, 300 - 92));
+  EXPECT_NE(d.PixelColor(300, 300 - 92), clRed);
 }
 
 TEST(NoticeTest, BeforeAnyPhotoChangesNothing) {

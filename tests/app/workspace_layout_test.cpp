@@ -1,4 +1,6 @@
 // Creation, activation, resizing and the fit of the client photo into the photo control.
+#include "codecs.h"
+#include "testdata.h"
 #include "workspace_support.h"
 
 namespace {
@@ -55,14 +57,50 @@ TEST(FitTest, StretchesThePhotoIntoTheDisplay) {
 }
 
 TEST(FitTest, RealPhotographFromDisk) {
+  VITRELLE_REQUIRE_TESTDATA();
   TWorkspace ws;
   ws.Activate();
-  ws.ImportClient(VITRELLE_TESTDATA "/bmp/large-wuffs-harvesters-1165x859.bmp");
+  ws.ImportClient(vitrelle_test::TestDataPath("bmp/large-wuffs-harvesters-1165x859.bmp"));
   ASSERT_TRUE(ws.Host.Messages.empty()) << ws.Host.Messages[0];
-  // 728 / 1165 as a single-precision scale, times 859, truncated.
-  const float scale = 728.0f / 1165.0f;
+  // Worked by hand: 728 / 1165 held as a 32-bit float is 0.62489271; 859 x 0.62489271 is
+  // 536.78, truncated to 536; offset (730 - 536) / 2 = 97.
   EXPECT_EQ(ws.Form.DisplayBitmap()->Width(), 728);
-  EXPECT_EQ(ws.Form.DisplayBitmap()->Height(), int(859.0 * double(scale)));
+  EXPECT_EQ(ws.Form.DisplayBitmap()->Height(), 536);
+  EXPECT_EQ(ws.Form.photoOffsetY, 97);
+  EXPECT_EQ(ws.Form.photoBottom, 633);
+}
+
+// A photo with transparency shows over white: neither the previous photo nor its notice
+// shows through, on screen or in the export. basn6a08 is 32 x 32, its alpha growing from 0
+// in column 0 to 255 in column 31, row 0 red (255, 0, 8 before the file's gamma).
+TEST(FitTest, TransparentPhotoShowsOverWhiteOnly) {
+  VITRELLE_REQUIRE_TESTDATA();
+  TCodecRegistration codecs;
+  if (!TPicture::FindFileFormat("png")) GTEST_SKIP() << "no PNG codec in this build";
+  TTempDir dir;
+  TWorkspace ws;
+  ws.Activate(WriteQuadrantBmp(dir, "produit.bmp", 8, 8));
+  ws.ImportClient(WriteQuadrantBmp(dir, "noir.bmp", 32, 32, clBlack, clBlack, clBlack, clBlack));
+  ws.Form.btnPersoClick();
+  ws.Frame(360, 360, 362, 362);
+  ws.Form.SelectMention(2);
+  ws.ImportClient(vitrelle_test::TestDataPath("pngsuite/basn6a08.png"));
+  ASSERT_TRUE(ws.Host.Messages.empty()) << ws.Host.Messages[0];
+  TBitmap& d = *ws.Form.DisplayBitmap();
+  ASSERT_EQ(d.Width(), 32);
+  const std::unique_ptr<TBitmap> exported = ws.Form.CombineImage();
+  TBitmap shown;
+  RenderImageControl(ws.Form.ImgPhotoMaison, shown, ws.Form.Color);
+  for (TBitmap* b : {&d, exported.get()}) {
+    for (int y = 0; y < 32; ++y) EXPECT_EQ(b->PixelColor(0, y), clWhite) << y;
+    EXPECT_EQ(GetRValue(b->PixelColor(31, 0)), 255);
+    EXPECT_EQ(GetGValue(b->PixelColor(31, 0)), 0);
+    // Column 16, alpha 131: green 0 over white is 255 x (255 - 131) / 255 = 124.
+    EXPECT_NEAR(GetGValue(b->PixelColor(16, 0)), 124, 2);
+  }
+  // On screen: the control draws the display at (348, 349).
+  EXPECT_EQ(shown.PixelColor(348, 349), clWhite);
+  EXPECT_EQ(shown.PixelColor(348 + 31, 349), d.PixelColor(31, 0));
 }
 
 TEST(WindowStateTest, CreatedState) {

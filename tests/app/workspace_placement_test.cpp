@@ -1,4 +1,6 @@
 // The rubber band, placing the product in both modes, moving it and snapping it back.
+#include <algorithm>
+
 #include "workspace_support.h"
 
 namespace {
@@ -152,6 +154,44 @@ TEST_F(PlacementTest, RubberBandIsDrawnAndErasedExactly) {
   ws.Form.ImgPhotoMaisonMouseUp(mbLeft, 0, 250, 260);
   for (int y = 0; y < d.Height(); ++y)
     for (int x = 0; x < d.Width(); ++x) ASSERT_EQ(d.PixelColor(x, y), before.PixelColor(x, y));
+}
+
+// The window repaints only what each move reports: every pixel a move changed must lie in
+// one of its rectangles (checked against a pixel-by-pixel comparison), the rectangles stay
+// on the display bitmap, and a small move of a large frame reports a small area.
+TEST_F(PlacementTest, FrameMovesReportEveryChangedPixel) {
+  Start(50, 50);
+  TBitmap& d = *ws.Form.DisplayBitmap();
+  ws.Form.ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 300, 300);
+  const std::pair<int, int> moves[] = {{500, 480}, {503, 482}, {498, 470}, {250, 260},
+                                       {100, 700}, {600, 200}, {301, 301}, {560, 510}};
+  for (auto [x, y] : moves) {
+    SCOPED_TRACE(testing::Message() << "move to " << x << "," << y);
+    TBitmap before;
+    before.Assign(d);
+    ws.Form.ImgPhotoMaisonMouseMove(ssLeft, x, y);
+    const std::vector<TRect> damage = ws.Form.TakeFrameDamage();
+    int64_t area = 0;
+    for (const TRect& r : damage) {
+      ASSERT_GE(r.Left, 0);
+      ASSERT_GE(r.Top, 0);
+      ASSERT_LE(r.Right, 400);
+      ASSERT_LE(r.Bottom, 300);
+      area += int64_t(r.Width()) * r.Height();
+    }
+    for (int py = 0; py < d.Height(); ++py)
+      for (int px = 0; px < d.Width(); ++px)
+        if (d.PixelColor(px, py) != before.PixelColor(px, py)) {
+          const bool covered = std::any_of(damage.begin(), damage.end(), [&](const TRect& r) {
+            return px >= r.Left && px < r.Right && py >= r.Top && py < r.Bottom;
+          });
+          ASSERT_TRUE(covered) << px << "," << py;
+        }
+    if (x == 503) {
+      EXPECT_LT(area, 4000);  // 3 and 2 pixels more of a 200 x 180 frame
+    }
+  }
+  EXPECT_TRUE(ws.Form.TakeFrameDamage().empty());
 }
 
 TEST_F(PlacementTest, ProportionalWithoutProductIsRefusedCleanly) {
