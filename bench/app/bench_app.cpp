@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 
 #include "ModulePhotos.h"
 #include "codecs.h"
+#include "ratio.h"
 
 namespace {
 
@@ -209,20 +209,6 @@ void BM_ComposerProgram(benchmark::State& state) {
 BENCHMARK(BM_ComposerProgram)->Unit(benchmark::kMillisecond);
 #endif
 
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> Times;
-  std::map<std::string, double> CpuTimes;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration) {
-        Times[r.benchmark_name()] = r.GetAdjustedRealTime();
-        CpuTimes[r.benchmark_name()] = r.GetAdjustedCPUTime();
-      }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -231,13 +217,12 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\nRatio ours / pixman, same run:\n");
   for (const char* name : {"BM_FitPhoto", "BM_ExportBmp"}) {
-    const auto ours = reporter.Times.find(name);
-    const auto peer = reporter.Times.find(std::string(name) + "_Pixman");
-    if (ours != reporter.Times.end() && peer != reporter.Times.end())
-      std::printf("%-14s ours / pixman = %.2f (processor time %.2f)\n", name,
-                  ours->second / peer->second,
-                  reporter.CpuTimes[name] / reporter.CpuTimes[std::string(name) + "_Pixman"]);
+    const std::string peer = std::string(name) + "_Pixman";
+    reporter.PrintRatio((std::string(name) + " (wall time)").c_str(), name, peer, 0,
+                        TRatioReporter::kWall);
+    reporter.PrintRatio((std::string(name) + " (processor time)").c_str(), name, peer);
   }
   benchmark::Shutdown();
   std::filesystem::remove_all(kDir);

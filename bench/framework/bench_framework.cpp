@@ -9,6 +9,7 @@
 #include <string>
 
 #include "framework.h"
+#include "ratio.h"
 
 namespace {
 
@@ -135,17 +136,6 @@ BENCHMARK(BM_To24_pixman)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Over_ours)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Over_pixman)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's time so the pairs can be compared once everything has run.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration) Times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,16 +143,13 @@ int main(int argc, char** argv) {
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nRatio ours / pixman (goal: at most 1.5)\n");
-  for (const auto& [name, ours] : reporter.Times) {
+  for (const std::string& name : reporter.Names()) {
     const size_t at = name.find("_ours");
     if (at == std::string::npos) continue;
     std::string peer = name;
     peer.replace(at, 5, "_pixman");
-    auto it = reporter.Times.find(peer);
-    if (it == reporter.Times.end() || it->second <= 0) continue;
-    const double ratio = ours / it->second;
-    std::printf("  %-24s %6.2f %s\n", name.substr(3, at - 3).append(name.substr(at + 5)).c_str(),
-                ratio, ratio <= 1.5 ? "" : "(slower than the goal)");
+    reporter.PrintRatio(name.substr(3, at - 3).append(name.substr(at + 5)).c_str(), name, peer, 1.5,
+                        TRatioReporter::kWall);
   }
   benchmark::Shutdown();
   return 0;

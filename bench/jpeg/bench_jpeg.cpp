@@ -16,6 +16,7 @@
 // clang-format on
 
 #include "jpeg.h"
+#include "ratio.h"
 
 namespace {
 
@@ -171,26 +172,8 @@ BENCHMARK(BM_EncodePlainLibrary)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_EncodeTJPEGImage)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_AssignAndSaveTJPEGImage)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// Keeps each benchmark's time per iteration for the ratios.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    // CPU time, best of the repetitions: the machine is shared, and waiting for it or
-    // being disturbed by others is not the code's cost.
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
-      const double t = run.GetAdjustedCPUTime();
-      auto [it, added] = Times.emplace(run.run_name.function_name, t);
-      if (!added) it->second = std::min(it->second, t);
-    }
-  }
-  std::map<std::string, double> Times;
-};
-
 void PrintRatio(TRatioReporter& r, const char* what, const char* ours, const char* peer) {
-  if (!r.Times.count(ours) || !r.Times.count(peer)) return;
-  std::printf("%-44s %.3f  (goal <= 1.05)\n", what, r.Times[ours] / r.Times[peer]);
+  r.PrintRatio(what, ours, peer, 1.05);
 }
 
 }  // namespace

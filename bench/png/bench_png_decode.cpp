@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "pngimage.h"
+#include "ratio.h"
 
 // ---------------------------------------------------------------------------------------
 // Heap accounting: every malloc of the process (zlib's included) while tracking is on.
@@ -200,15 +201,6 @@ void Run(benchmark::State& state, void (*decode)(const Bytes&), size_t file) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
 }
 
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& r : runs) Times[r.benchmark_name()] = r.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Times;
-};
-
 // Peak heap of one decode of ours beyond the image buffers it returns.
 void ReportPeakMemory() {
   for (const File& f : Files()) {
@@ -250,9 +242,9 @@ int main(int argc, char** argv) {
   std::printf("\nDecode time ratios (goal: ours/libpng at most 1.0 on non-interlaced 8-bit)\n");
   for (const File& f : Files()) {
     const std::string n = f.Name;
-    const double ours = reporter.Times["ours/" + n];
-    const double libpng = reporter.Times["libpng/" + n];
-    const double spng = reporter.Times["spng/" + n];
+    const double ours = reporter.Time("ours/" + n);
+    const double libpng = reporter.Time("libpng/" + n);
+    const double spng = reporter.Time("spng/" + n);
     if (ours <= 0 || libpng <= 0 || spng <= 0) continue;
     std::printf("  %-18s ours/libpng %5.2f   ours/libspng %5.2f\n", f.Name, ours / libpng,
                 ours / spng);

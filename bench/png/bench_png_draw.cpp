@@ -14,6 +14,7 @@
 
 #include "framework.h"
 #include "pngimage.h"
+#include "ratio.h"
 
 namespace {
 
@@ -136,27 +137,13 @@ BENCHMARK(BM_Vitrelle32)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pixman24)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pixman32)->Unit(benchmark::kMillisecond);
 
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) CpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> CpuTimes;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  auto ratio = [&](const char* a, const char* b) {
-    auto ia = reporter.CpuTimes.find(a), ib = reporter.CpuTimes.find(b);
-    return (ia == reporter.CpuTimes.end() || ib == reporter.CpuTimes.end() || ib->second == 0)
-               ? 0.0
-               : ia->second / ib->second;
-  };
+  auto ratio = [&](const char* a, const char* b) { return reporter.Ratio(a, b); };
   std::printf(
       "\nDrawWithAlpha 2000x2000 -> 728x546 over a photograph, vitrelle / pixman "
       "(cpu time, goal <= 1.5):\n");

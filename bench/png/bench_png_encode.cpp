@@ -15,6 +15,7 @@
 
 #include "framework.h"
 #include "pngimage.h"
+#include "ratio.h"
 
 namespace {
 
@@ -130,30 +131,21 @@ BENCHMARK(BM_Libpng)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_LibpngOwnStrategy)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // Keeps the real time of every run to print the ratios afterwards.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      Times[run.benchmark_name()] = run.GetAdjustedRealTime();
-      CpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Times;
-  std::map<std::string, double> CpuTimes;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const auto& t = reporter.Times;
-  const auto& cpu = reporter.CpuTimes;
-  auto ratio = [&](const char* a, const char* b, const std::map<std::string, double>& m) {
-    auto ia = m.find(a), ib = m.find(b);
-    return (ia == m.end() || ib == m.end() || ib->second == 0) ? 0.0 : ia->second / ib->second;
+  const auto cpu = TRatioReporter::kCpu;
+  const auto t = TRatioReporter::kWall;
+  auto ratio = [&](const char* a, const char* b, TRatioReporter::TMeasure m) {
+    return reporter.Ratio(a, b, m);
+  };
+  auto sizes = [&](const char* a, const char* b) {
+    auto ia = gBytes.find(a), ib = gBytes.find(b);
+    return (ia == gBytes.end() || ib == gBytes.end() || ib->second == 0) ? 0.0
+                                                                         : ia->second / ib->second;
   };
   const char* us = "BM_Vitrelle/iterations:3";
   const char* same = "BM_Libpng/iterations:3";
@@ -163,10 +155,9 @@ int main(int argc, char** argv) {
   std::printf(
       "  same zlib strategy: cpu time %.3f, wall time %.3f (goal <= 1.10), size %.4f "
       "(goal <= 1.01)\n",
-      ratio(us, same, cpu), ratio(us, same, t), ratio("BM_Vitrelle", "BM_Libpng", gBytes));
+      ratio(us, same, cpu), ratio(us, same, t), sizes("BM_Vitrelle", "BM_Libpng"));
   std::printf("  libpng's own strategy (Z_FILTERED): cpu time %.3f, wall time %.3f, size %.4f\n",
-              ratio(us, own, cpu), ratio(us, own, t),
-              ratio("BM_Vitrelle", "BM_LibpngOwnStrategy", gBytes));
+              ratio(us, own, cpu), ratio(us, own, t), sizes("BM_Vitrelle", "BM_LibpngOwnStrategy"));
   benchmark::Shutdown();
   return 0;
 }

@@ -20,6 +20,8 @@ class TRatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
+      if (std::find(FNames.begin(), FNames.end(), run.benchmark_name()) == FNames.end())
+        FNames.push_back(run.benchmark_name());
       // Under both the full name ("BM_X/iterations:3") and the function's name, keeping
       // the best of repeated runs: being disturbed by others is not the code's cost.
       for (const std::string& name : {run.benchmark_name(), run.run_name.function_name}) {
@@ -35,6 +37,9 @@ class TRatioReporter : public benchmark::ConsoleReporter {
     const auto it = times.find(name);
     return it == times.end() ? 0.0 : it->second;
   }
+
+  // Every benchmark that ran, by its full name.
+  const std::vector<std::string>& Names() const { return FNames; }
 
   // ours / peer; 0 when either did not run.
   double Ratio(const std::string& ours, const std::string& peer, TMeasure measure = kCpu) const {
@@ -69,4 +74,5 @@ class TRatioReporter : public benchmark::ConsoleReporter {
   }
   std::map<std::string, double> FCpu;
   std::map<std::string, double> FWall;
+  std::vector<std::string> FNames;
 };
