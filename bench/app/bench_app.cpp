@@ -12,6 +12,7 @@
 
 #include "ModulePhotos.h"
 #include "codecs.h"
+#include "photos.h"
 #include "ratio.h"
 
 namespace {
@@ -25,18 +26,7 @@ std::string PathOf(const char* name) {
 // A 4000 x 3000 photo with detail everywhere (gradients), and a 180 x 260 product with alpha.
 void WriteInputs() {
   std::filesystem::create_directories(kDir);
-  TBitmap photo;
-  photo.SetPixelFormat(pf24bit);
-  photo.SetSize(4000, 3000);
-  for (int y = 0; y < 3000; ++y) {
-    uint8_t* row = photo.GetScanline(y);
-    for (int x = 0; x < 4000; ++x) {
-      row[3 * x] = uint8_t(x * 7 + y);
-      row[3 * x + 1] = uint8_t(y * 3);
-      row[3 * x + 2] = uint8_t(x ^ y);
-    }
-  }
-  photo.SaveToFile(PathOf("photo.bmp"));
+  WriteDetailedPhoto(PathOf("photo.bmp"), 4000, 3000);
   TBitmap product;
   product.SetPixelFormat(pf32bit);
   product.SetSize(180, 260);

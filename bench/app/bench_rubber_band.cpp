@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "MainWindow.h"
+#include "photos.h"
 #include "ratio.h"
 
 namespace {
@@ -32,16 +33,7 @@ struct TBandWorkspace {
   TFrmModulePhoto Form{&Host};
   TBandWorkspace() {
     std::filesystem::create_directories(kDir);
-    TBitmap photo;
-    photo.SetPixelFormat(pf24bit);
-    photo.SetSize(1600, 1200);
-    for (int y = 0; y < 1200; ++y) {
-      uint8_t* row = photo.GetScanline(y);
-      for (int x = 0; x < 1600; ++x) {
-        row[3 * x] = uint8_t(x + y), row[3 * x + 1] = uint8_t(y * 3), row[3 * x + 2] = uint8_t(x);
-      }
-    }
-    photo.SaveToFile((kDir / "maison.bmp").string());
+    WriteDetailedPhoto((kDir / "maison.bmp").string(), 1600, 1200);
     Form.FormActivate();
     Form.BtnClientPhotoClick();
     Form.ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 60, 120);

@@ -167,6 +167,16 @@ class WindowTest : public ::testing::Test {
     };
     QTest::mouseClick(window->BtnClientPhoto, Qt::LeftButton);
   }
+  // A blue 50 x 50 product placed in custom mode with the mouse in the frame a-b of a
+  // 400 x 300 photo (photo area 164..564 x 215..515).
+  void PlaceBlueProduct(QPoint a, QPoint b) {
+    Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50, clBlue, clBlue, clBlue, clBlue));
+    ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+    QTest::mouseClick(window->btnPerso, Qt::LeftButton);
+    QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, a);
+    QTest::mouseMove(window->ImgPhotoMaison, b);
+    QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, b);
+  }
   TTempDir dir;
   std::unique_ptr<TMainWindow> window;
   std::vector<std::string> exceptions;
@@ -204,12 +214,7 @@ TEST_F(WindowTest, ShowsTheLayoutAndThePreview) {
 // centred in the photo control, the product over it, the notice in the photo, and the
 // side panel with its texts.
 TEST_F(WindowTest, RenderedWindowShowsPhotoProductAndNotice) {
-  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50, clBlue, clBlue, clBlue, clBlue));
-  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
-  QTest::mouseClick(window->btnPerso, Qt::LeftButton);
-  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(400, 400));
-  QTest::mouseMove(window->ImgPhotoMaison, QPoint(500, 480));
-  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(500, 480));
+  PlaceBlueProduct(QPoint(400, 400), QPoint(500, 480));
   window->cbMention->setCurrentIndex(1);
   emit window->cbMention->activated(1);
   ASSERT_TRUE(exceptions.empty()) << exceptions[0];
@@ -255,12 +260,7 @@ TEST_F(WindowTest, RenderedWindowShowsPhotoProductAndNotice) {
 // A rubber-band move repaints only what changed; what the control shows must still be
 // exactly the workspace's photo with its frame, under the product as well.
 TEST_F(WindowTest, RubberBandMovesShowTheDisplayExactly) {
-  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50, clBlue, clBlue, clBlue, clBlue));
-  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
-  QTest::mouseClick(window->btnPerso, Qt::LeftButton);
-  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(300, 300));
-  QTest::mouseMove(window->ImgPhotoMaison, QPoint(360, 360));
-  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(360, 360));
+  PlaceBlueProduct(QPoint(300, 300), QPoint(360, 360));
   ASSERT_TRUE(window->ImgProduit->isVisible());
 
   QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(200, 250));
