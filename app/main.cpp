@@ -30,6 +30,7 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(txtApplicationTitle));
+  InstallFrenchInterface(app);
   TCodecRegistration codecs;
   try {
     return Run(argc, argv);

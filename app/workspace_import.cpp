@@ -1,5 +1,6 @@
 // Importing the client photo and the product picture, and the two clear buttons.
 #include "ModulePhotos.h"
+#include "jpeg.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ void TFrmModulePhoto::BtnClientPhotoClick() {
     ShowMessage(txtBadFormat);
     return;
   }
+  const TBusyScope busy(FHost);
   // Loaded aside: a failed load replaces nothing.
   auto loaded = std::make_unique<TPicture>();
   try {
@@ -53,6 +55,7 @@ void TFrmModulePhoto::BtnClientPhotoClick() {
   }
   std::swap(clientPhoto, loaded);
   try {
+    UprightPicture(*clientPhoto);  // a phone photo turned upright, before it is fitted
     FitClientPhoto();
   } catch (...) {
     // Some classes decode only when first drawn (a JPEG with a sound header and broken
@@ -88,7 +91,8 @@ void TFrmModulePhoto::btnProduitPhotoClick() {
 }
 
 void TFrmModulePhoto::LoadProductPreview() {
-  ImgProduitApercu.Picture.LoadFromFile(productPath);
+  const TBusyScope busy(FHost);
+  LoadPictureUpright(ImgProduitApercu.Picture, productPath);
 }
 
 void TFrmModulePhoto::ClearClientPhoto() {

@@ -61,6 +61,7 @@ TMainWindow::TMainWindow(QWidget* parent) : QWidget(parent) {
   FForm = std::make_unique<TFrmModulePhoto>(FHost.get());
   BuildWidgets();
   ConnectEvents();
+  BindDropsAndKeys(*this);
   Sync();
 }
 
