@@ -28,6 +28,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  PrepareFrenchLocale();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(txtApplicationTitle));
   InstallFrenchInterface(app);

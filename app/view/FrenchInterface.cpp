@@ -10,6 +10,42 @@
 
 #include "MainWindow.h"
 
+namespace {
+
+constexpr const char* kFrenchLocale = "fr_FR.UTF-8";
+
+// An environment variable set for a while, then as it was.
+class TEnvironmentOverride {
+ public:
+  TEnvironmentOverride(const char* name, const char* value)
+      : FName(name), FWasSet(qEnvironmentVariableIsSet(name)), FOld(qgetenv(name)) {
+    qputenv(name, value);
+  }
+  ~TEnvironmentOverride() {
+    if (FWasSet)
+      qputenv(FName, FOld);
+    else
+      qunsetenv(FName);
+  }
+  TEnvironmentOverride(const TEnvironmentOverride&) = delete;
+  TEnvironmentOverride& operator=(const TEnvironmentOverride&) = delete;
+
+ private:
+  const char* FName;
+  bool FWasSet;
+  QByteArray FOld;
+};
+
+}  // namespace
+
+void PrepareFrenchLocale() {
+  // LC_ALL rules over every other locale variable, so this one override is enough; Qt
+  // keeps what it read, so the machine's values can come back at once.
+  const TEnvironmentOverride all("LC_ALL", kFrenchLocale);
+  const TEnvironmentOverride language("LANGUAGE", "fr");
+  (void)QLocale::system().name();
+}
+
 bool InstallFrenchInterface(QCoreApplication& app) {
   const QLocale french(QLocale::French, QLocale::France);
   QLocale::setDefault(french);

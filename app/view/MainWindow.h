@@ -21,6 +21,10 @@ class QScrollArea;
 QImage ToQImage(TBitmap& bitmap);
 // The three icons of the image list, drawn as vectors (crisp at any scale).
 QIcon MakeVitrelleIcon(int index);
+// Before the application object exists: Qt reads the machine's locale once, for what it
+// writes itself (the file dialogs' dates and sizes); this has it read French. The C
+// library's locale and the environment stay the machine's.
+void PrepareFrenchLocale();
 // Qt's own texts in French (file dialogs, message box buttons) from Qt's translations, and
 // French dates and numbers, whatever the machine's language. False when Qt's French
 // translations are not installed (the dialogs then speak Qt's English).
