@@ -134,7 +134,37 @@ class TWorkspaceHost {
   virtual bool ExecuteOpenPictureDialog(TFileDialog& dialog) = 0;
   virtual bool ExecuteSavePictureDialog(TFileDialog& dialog) = 0;
   virtual void ShowMessage(const std::string& text) = 0;
+  // A long step (loading a picture, writing the export) starts or ends: the platform shows
+  // a busy cursor meanwhile. Calls nest; every start is followed by its end.
+  virtual void SetBusy(bool busy) { (void)busy; }
 };
+
+// Marks a long step for as long as it lives.
+class TBusyScope {
+ public:
+  explicit TBusyScope(TWorkspaceHost* host) : FHost(host) {
+    if (FHost) FHost->SetBusy(true);
+  }
+  ~TBusyScope() {
+    if (FHost) FHost->SetBusy(false);
+  }
+  TBusyScope(const TBusyScope&) = delete;
+  TBusyScope& operator=(const TBusyScope&) = delete;
+
+ private:
+  TWorkspaceHost* FHost;
+};
+
+// Where files are dropped: the photo (ImgPhotoMaison and the product over it) or the
+// product preview (panApercu).
+enum TDropZone { dzClientPhoto, dzProductPreview };
+
+// The keys the window handles itself (the platform's virtual key codes).
+enum TVirtualKey : uint16_t { vkLeft = 0x25, vkUp = 0x26, vkRight = 0x27, vkDown = 0x28 };
+
+// Loads a picture file; a JPEG whose Exif data says the camera was turned is turned
+// upright once, here. On failure target keeps its picture.
+void LoadPictureUpright(TPicture& target, const std::string& fileName);
 
 // ---------------------------------------------------------------------------------------
 // The main window
@@ -185,6 +215,14 @@ class TFrmModulePhoto {
   void PlaceProduct();
   void btnProporClick();
   void btnPersoClick();
+
+  // Files dropped on a zone: the first one is imported as "Photo client" or "Photo produit"
+  // would import it, with the same checks and messages.
+  void DropFiles(TDropZone zone, const std::vector<std::string>& fileNames);
+  // Arrow keys move the placed product by one pixel, ten with Shift, each press being a
+  // short drag of the product (the same edge rules and release snapping). True when the
+  // key was used.
+  bool FormKeyDown(uint16_t key, TShiftState shift);
 
   // Notice and export.
   // Runs on a new choice only; SelectMention is how the list reports the user's pick.
@@ -307,7 +345,12 @@ struct TComposerJob {
   bool Proportional = true;
   bool Drag = false;
   int DragX = 0, DragY = 0;
-  int Mention = 0;  // 0 none, 1 white, 2 black
+  struct TKey {
+    uint16_t Key = vkLeft;
+    TShiftState Shift = 0;
+  };
+  std::vector<TKey> Keys;  // arrow presses after the drag
+  int Mention = 0;         // 0 none, 1 white, 2 black
   int ViewWidth = 728;
   int ViewHeight = 730;
   std::string OutputPath;
@@ -318,6 +361,6 @@ struct TComposerResult {
   std::string Message;  // what the window would have shown
 };
 
-// Runs the window's handlers without a window: photo import, frame, optional drag,
-// notice, export with the save-dialog row chosen by the output's extension.
+// Runs the window's handlers without a window: photo import, frame, optional drag, arrow
+// keys, notice, export with the save-dialog row chosen by the output's extension.
 TComposerResult RunComposerJob(const TComposerJob& job);

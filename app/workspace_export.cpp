@@ -50,6 +50,7 @@ void TFrmModulePhoto::btnExportImageClick() {
   if (FHost == nullptr || !FHost->ExecuteSavePictureDialog(svgImageSave)) return;
   // The chosen filter row decides the format, whatever name was typed.
   const std::string ext = ExportExtension(svgImageSave.FilterIndex);
+  const TBusyScope busy(FHost);
   TPicture holder;
   std::unique_ptr<TBitmap> combined = CombineImage();
   const TGraphicClass* cls = ext == ".bmp" ? &ClassOf<TBitmap>() : TPicture::FindFileFormat(ext);

@@ -85,6 +85,7 @@ TComposerResult RunComposerJob(const TComposerJob& job) {
     if (!form.btnExportImage.Enabled) return Refused(form.lblInstruction.Caption);
 
     if (job.Drag) DragProduct(form, job.DragX, job.DragY);
+    for (const TComposerJob::TKey& key : job.Keys) form.FormKeyDown(key.Key, key.Shift);
     if (job.Mention != 0) form.SelectMention(job.Mention);
 
     host.SaveFileName = job.OutputPath;

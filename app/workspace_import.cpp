@@ -1,5 +1,6 @@
 // Importing the client photo and the product picture, and the two clear buttons.
 #include "ModulePhotos.h"
+#include "jpeg.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ void TFrmModulePhoto::BtnClientPhotoClick() {
     ShowMessage(txtBadFormat);
     return;
   }
+  const TBusyScope busy(FHost);
   // Loaded aside: a failed load replaces nothing.
   auto loaded = std::make_unique<TPicture>();
   try {
@@ -36,6 +38,7 @@ void TFrmModulePhoto::BtnClientPhotoClick() {
   }
   std::swap(clientPhoto, loaded);
   try {
+    UprightPicture(*clientPhoto);  // a phone photo turned upright, before it is fitted
     FitClientPhoto();
   } catch (...) {
     // Some classes decode only when first drawn (a JPEG with a sound header and broken
@@ -71,7 +74,8 @@ void TFrmModulePhoto::btnProduitPhotoClick() {
 }
 
 void TFrmModulePhoto::LoadProductPreview() {
-  ImgProduitApercu.Picture.LoadFromFile(productPath);
+  const TBusyScope busy(FHost);
+  LoadPictureUpright(ImgProduitApercu.Picture, productPath);
 }
 
 void TFrmModulePhoto::ClearClientPhoto() {

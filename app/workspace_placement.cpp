@@ -144,7 +144,10 @@ void TFrmModulePhoto::PlaceProduct() {
   ImgProduit.Width = w;
   ImgProduit.Height = productHeight;
   // Read from disk at every placement: the file may have been replaced meanwhile.
-  ImgProduit.Picture.LoadFromFile(productPath);
+  {
+    const TBusyScope busy(FHost);
+    LoadPictureUpright(ImgProduit.Picture, productPath);
+  }
   ImgProduitApercu.Picture.Assign(ImgProduit.Picture);
   ImgProduit.Visible = true;
   btnEffProduit.Enabled = true;

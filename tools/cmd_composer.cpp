@@ -1,5 +1,6 @@
 // vitrelle-img composer: the window's whole flow on the command line, through the same
 // workspace handlers, so that it writes the file the window's export would write.
+#include <algorithm>
 #include <charconv>
 #include <iostream>
 
@@ -28,6 +29,32 @@ std::vector<int> ParseInts(const std::string& text, size_t count, char separator
     ++p;
   }
   throw TUsageError(std::string("valeur invalide pour ") + what + " : « " + text + " »");
+}
+
+// "gauche,droite,haut,bas,maj+gauche": arrow presses, "maj+" for Shift (ten pixels).
+std::vector<TComposerJob::TKey> ParseKeys(const std::string& text) {
+  static const std::pair<const char*, uint16_t> kNames[] = {
+      {"gauche", vkLeft}, {"droite", vkRight}, {"haut", vkUp}, {"bas", vkDown}};
+  std::vector<TComposerJob::TKey> keys;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t comma = std::min(text.find(',', start), text.size());
+    std::string word = text.substr(start, comma - start);
+    TComposerJob::TKey key;
+    if (word.rfind("maj+", 0) == 0) {
+      key.Shift = ssShift;
+      word.erase(0, 4);
+    }
+    const auto* found = std::find_if(std::begin(kNames), std::end(kNames),
+                                     [&word](const auto& n) { return word == n.first; });
+    if (found == std::end(kNames))
+      throw TUsageError("touche inconnue pour --touches : « " + text.substr(start, comma - start) +
+                        " » (gauche, droite, haut, bas, avec maj+ pour dix pixels)");
+    key.Key = found->second;
+    keys.push_back(key);
+    start = comma + 1;
+  }
+  return keys;
 }
 
 const std::string& NextValue(const TArgs& args, size_t& i) {
@@ -81,6 +108,8 @@ TComposerJob ParseJob(const TArgs& args) {
       const std::vector<int> v = ParseInts(NextValue(args, i), 2, ',', "--deplacer");
       job.Drag = true;
       job.DragX = v[0], job.DragY = v[1];
+    } else if (a == "--touches") {
+      job.Keys = ParseKeys(NextValue(args, i));
     } else if (a == "--mention") {
       const std::string& m = NextValue(args, i);
       if (m == "aucune")

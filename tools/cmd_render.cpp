@@ -1,9 +1,12 @@
-// vitrelle-img render ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH]: the picture drawn
-// with its own Draw over a plain background, as the workspace shows it, written as P6.
+// vitrelle-img render ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH] [--redresser]: the
+// picture drawn with its own Draw over a plain background, written as P6. A JPEG shows its
+// stored rows, as its class decodes them; --redresser turns it upright by its Exif
+// orientation first, as the window shows it.
 #include <charconv>
 
 #include "commands.h"
 #include "framework.h"
+#include "jpeg.h"
 
 namespace {
 
@@ -11,6 +14,7 @@ struct TRenderOptions {
   TColor Background = clWhite;
   int Width = 0;  // 0: the picture's own size
   int Height = 0;
+  bool Upright = false;
 };
 
 bool ParseInt(const std::string& s, int base, int& value) {
@@ -35,14 +39,18 @@ void ParseSize(const std::string& s, TRenderOptions& o) {
 
 TRenderOptions ParseOptions(const TArgs& args) {
   TRenderOptions o;
-  for (size_t i = 2; i < args.size(); i += 2) {
+  for (size_t i = 2; i < args.size(); ++i) {
+    if (args[i] == "--redresser") {
+      o.Upright = true;
+      continue;
+    }
+    if (args[i] != "--fond" && args[i] != "--taille")
+      throw TUsageError("option inconnue « " + args[i] + " »");
     if (i + 1 >= args.size()) throw TUsageError("valeur manquante après " + args[i]);
     if (args[i] == "--fond")
-      o.Background = ParseColor(args[i + 1]);
-    else if (args[i] == "--taille")
-      ParseSize(args[i + 1], o);
+      o.Background = ParseColor(args[++i]);
     else
-      throw TUsageError("option inconnue « " + args[i] + " »");
+      ParseSize(args[++i], o);
   }
   return o;
 }
@@ -90,6 +98,7 @@ int CmdRender(const TArgs& args) {
   TRenderOptions o = ParseOptions(args);
   TPicture picture;
   picture.LoadFromFile(args[0]);
+  if (o.Upright) UprightPicture(picture);
   TGraphic& graphic = *picture.Graphic();
   if (o.Width == 0) o.Width = graphic.Width(), o.Height = graphic.Height();
   if (o.Width <= 0 || o.Height <= 0) throw EInvalidGraphic("L'image est vide");

@@ -31,12 +31,13 @@ inline const TCommand kCommands[] = {
     {"info", "FICHIER", "affiche la classe, la taille et la transparence d'une image", CmdInfo},
     {"convert", "ENTREE SORTIE",
      "convertit une image dans le format donné par l'extension de la sortie", CmdConvert},
-    {"render", "ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH]",
+    {"render", "ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH] [--redresser]",
      "dessine l'image sur un fond et l'écrit en PPM binaire", CmdRender},
 #ifdef VITRELLE_HAS_WORKSPACE
     {"composer",
      "--photo PHOTO --produit PRODUIT --cadre X1,Y1,X2,Y2 [--mode proportionnel|personnalise] "
-     "[--deplacer DX,DY] [--mention aucune|blanche|noire] [--vue LxH] SORTIE",
+     "[--deplacer DX,DY] [--touches gauche,droite,haut,bas,maj+gauche...] "
+     "[--mention aucune|blanche|noire] [--vue LxH] SORTIE",
      "compose une maquette comme la fenêtre de Vitrelle", CmdComposer},
 #endif
 };

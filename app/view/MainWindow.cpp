@@ -63,6 +63,7 @@ TMainWindow::TMainWindow(QWidget* parent) : QWidget(parent) {
   FForm = std::make_unique<TFrmModulePhoto>(FHost.get());
   BuildWidgets();
   ConnectEvents();
+  BindDropsAndKeys(*this);
   Sync();
 }
 

@@ -12,6 +12,7 @@
 #include "ModulePhotos.h"
 
 class QComboBox;
+class QCoreApplication;
 class QFrame;
 class QLabel;
 class QScrollArea;
@@ -30,6 +31,14 @@ bool ApplyFrameDamage(TImage& control, TBitmap& rendering, QImage& image,
                       const std::vector<TRect>& damage, std::vector<QRect>& changed);
 // The three icons of the image list, drawn as vectors (crisp at any scale).
 QIcon MakeVitrelleIcon(int index);
+// Before the application object exists: Qt reads the machine's locale once, for what it
+// writes itself (the file dialogs' dates and sizes); this has it read French. The C
+// library's locale and the environment stay the machine's.
+void PrepareFrenchLocale();
+// Qt's own texts in French (file dialogs, message box buttons) from Qt's translations, and
+// French dates and numbers, whatever the machine's language. False when Qt's French
+// translations are not installed (the dialogs then speak Qt's English).
+bool InstallFrenchInterface(QCoreApplication& app);
 
 // The steps of the program entry, replaceable for tests.
 struct TProgramSteps {
@@ -58,6 +67,9 @@ class TQtHost : public TWorkspaceHost {
   bool ExecuteOpenPictureDialog(TFileDialog& dialog) override;
   bool ExecuteSavePictureDialog(TFileDialog& dialog) override;
   void ShowMessage(const std::string& text) override;
+  // A wait cursor over the whole application while a picture loads or the export is written.
+  void SetBusy(bool busy) override;
+  bool IsBusy() const { return FBusyDepth > 0; }
 
   std::function<bool(TFileDialog&)> OpenDialogHook;
   std::function<bool(TFileDialog&)> SaveDialogHook;
@@ -65,6 +77,7 @@ class TQtHost : public TWorkspaceHost {
 
  private:
   QWidget* FParent;
+  int FBusyDepth = 0;
 };
 
 // Shows a picture and hands the mouse to the workspace.
@@ -105,6 +118,11 @@ class TImageButton : public QPushButton {
  private:
   int FMargin;
 };
+
+class TMainWindow;
+// Files dropped on the photo or on the product preview, and the arrow keys moving the
+// placed product, handed to the workspace (the binding lives as long as the window).
+void BindDropsAndKeys(TMainWindow& window);
 
 class TMainWindow : public QWidget {
  public:

@@ -37,8 +37,10 @@ int RunWindow(const std::string* productPath) {
 TProgramSteps QtProgramSteps(std::function<std::shared_ptr<void>()> registerCodecs) {
   TProgramSteps steps;
   steps.CreateApplication = [](int& argc, char** argv) -> std::shared_ptr<void> {
+    PrepareFrenchLocale();
     auto app = std::make_shared<QApplication>(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(txtApplicationTitle));
+    InstallFrenchInterface(*app);
     return app;
   };
   steps.RegisterCodecs = std::move(registerCodecs);

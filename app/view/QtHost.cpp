@@ -1,5 +1,6 @@
 // The two picture dialogs and the message boxes, over Qt's own (non-native) file dialog
 // so that the open dialog can carry a preview drawn by our picture classes.
+#include <QApplication>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
@@ -59,7 +60,7 @@ void ShowPreview(QLabel& pane, const QString& path) {
   QImage shown;
   try {
     if (!path.isEmpty() && QFileInfo(path).isFile()) {
-      image.Picture.LoadFromFile(path.toStdString());
+      LoadPictureUpright(image.Picture, path.toStdString());
       TBitmap rendering;
       RenderImageControl(image, rendering, clWhite);
       shown = ToQImage(rendering);
@@ -115,5 +116,8 @@ void TQtHost::ShowMessage(const std::string& text) {
   }
   QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(txtApplicationTitle),
                   QString::fromStdString(text), QMessageBox::Ok, FParent);
+  // A message in the middle of a long step: an arrow over the box, the wait cursor after.
+  if (IsBusy()) QApplication::setOverrideCursor(Qt::ArrowCursor);
   box.exec();
+  if (IsBusy()) QApplication::restoreOverrideCursor();
 }

@@ -156,3 +156,36 @@ class TJPEGImage : public TGraphic {
 // Registers TJPEGImage for "jpeg" and "jpg"; chooses the default pixel format.
 void RegisterJpegImage();
 void UnregisterJpegImage();
+
+// ---------------------------------------------------------------------------------------
+// Exif orientation. Cameras and phones store the sensor's rows as they were taken and
+// record in the Exif data (the TIFF Orientation tag of the APP1 "Exif" segment) how the
+// picture must be turned to be seen upright. TJPEGImage itself keeps the stored rows, as
+// libjpeg delivers them; these helpers turn them for those who show the picture.
+// ---------------------------------------------------------------------------------------
+
+// The eight Exif values: where the stored first row and first column are seen.
+enum TExifOrientation {
+  eoNormal = 1,    // top, left
+  eoMirrored,      // top, right: mirror left to right
+  eoHalfTurn,      // bottom, right: turn by 180 degrees
+  eoFlipped,       // bottom, left: mirror top to bottom
+  eoTransposed,    // left, top: mirror over the main diagonal
+  eoQuarterRight,  // right, top: turn a quarter clockwise
+  eoTransverse,    // right, bottom: mirror over the other diagonal
+  eoQuarterLeft,   // left, bottom: turn a quarter anticlockwise
+};
+
+// The orientation recorded in a JPEG file's bytes; eoNormal when there is no Exif
+// segment, no orientation tag, or anything in them is malformed. Reads nothing past size.
+TExifOrientation JpegExifOrientation(const uint8_t* data, size_t size);
+// The orientation recorded in the image's compressed data (eoNormal without data).
+TExifOrientation ExifOrientation(const TJPEGImage& image);
+// A new bitmap with the source's pixels turned as the orientation asks (width and height
+// swap for the last four values). Same pixel format and colour table as the source for 8,
+// 24 and 32 bits per pixel; other formats come out as 24 bits.
+std::unique_ptr<TBitmap> OrientedBitmap(TBitmap& source, TExifOrientation orientation);
+// When the picture holds a JPEG whose orientation is not eoNormal, replaces it by its
+// decoded pixels turned upright (a bitmap); any other picture stays as it is. Decodes, so
+// a JPEG whose data is broken fails here with EJPEG.
+void UprightPicture(TPicture& picture);

@@ -22,7 +22,9 @@ class TQtEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    PrepareFrenchLocale();  // as the program starts
     FApp = std::make_unique<QApplication>(FArgc, FArgv);
+    InstallFrenchInterface(*FApp);
   }
   void TearDown() override { FApp.reset(); }
 
