@@ -2,9 +2,12 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <cstring>
+#include <iostream>
 
 #include "MainWindow.h"
 #include "codecs.h"
+#include "vitrelle_version.h"
 
 namespace {
 
@@ -28,6 +31,11 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before any toolkit start-up, so it works without a display.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "vitrelle " VITRELLE_VERSION "\n";
+    return 0;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(txtApplicationTitle));
   TCodecRegistration codecs;

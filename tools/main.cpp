@@ -6,6 +6,7 @@
 #include "codecs.h"
 #include "commands.h"
 #include "framework.h"
+#include "vitrelle_version.h"
 
 namespace {
 
@@ -31,6 +32,10 @@ const TCommand* FindCommand(const std::string& name) {
 int Run(int argc, char** argv) {
   if (argc >= 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
     PrintUsage(std::cout);
+    return kExitOk;
+  }
+  if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+    std::cout << "vitrelle-img " VITRELLE_VERSION "\n";
     return kExitOk;
   }
   if (argc < 2) {
