@@ -1,4 +1,5 @@
 // Creation, activation, resizing and the fit of the client photo into the photo control.
+#include "testdata.h"
 #include "workspace_support.h"
 
 namespace {
@@ -55,9 +56,10 @@ TEST(FitTest, StretchesThePhotoIntoTheDisplay) {
 }
 
 TEST(FitTest, RealPhotographFromDisk) {
+  VITRELLE_REQUIRE_TESTDATA();
   TWorkspace ws;
   ws.Activate();
-  ws.ImportClient(VITRELLE_TESTDATA "/bmp/large-wuffs-harvesters-1165x859.bmp");
+  ws.ImportClient(vitrelle_test::TestDataPath("bmp/large-wuffs-harvesters-1165x859.bmp"));
   ASSERT_TRUE(ws.Host.Messages.empty()) << ws.Host.Messages[0];
   // 728 / 1165 as a single-precision scale, times 859, truncated.
   const float scale = 728.0f / 1165.0f;
