@@ -18,6 +18,7 @@ void PrintUsage(std::ostream& out) {
   out << "Utilisation : vitrelle-img COMMANDE ARGUMENTS...\n\nCommandes :\n";
   for (const TCommand& c : kCommands)
     out << "  " << c.Name << " " << c.Usage << "\n      " << c.Summary << "\n";
+  out << "\nOptions :\n  --help     cette aide\n  --version  la version de Vitrelle\n";
   out << "\nFormats d'image connus :";
   for (const TPicture::TFileFormat& f : TPicture::FileFormats()) out << " ." << f.Extension;
   out << "\n";

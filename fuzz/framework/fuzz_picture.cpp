@@ -99,7 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     ReadPackedDib(data, size, dib);
   } catch (const EInvalidGraphic&) {
+    UseAfterFailedLoad(dib);
   } catch (const EOutOfResources&) {
+    UseAfterFailedLoad(dib);
   }
   return 0;
 }
