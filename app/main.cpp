@@ -1,8 +1,17 @@
 // The program entry: the product picture's path is the only argument.
+#include <cstring>
+#include <iostream>
+
 #include "MainWindow.h"
 #include "codecs.h"
+#include "vitrelle_version.h"
 
 int main(int argc, char** argv) {
+  // Answered before any toolkit start-up, so it works without a display.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "vitrelle " VITRELLE_VERSION "\n";
+    return 0;
+  }
   return RunProgram(argc, argv,
                     QtProgramSteps([] { return std::make_shared<TCodecRegistration>(); }));
 }

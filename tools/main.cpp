@@ -6,6 +6,7 @@
 #include "codecs.h"
 #include "commands.h"
 #include "framework.h"
+#include "vitrelle_version.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ void PrintUsage(std::ostream& out) {
   out << "Utilisation : vitrelle-img COMMANDE ARGUMENTS...\n\nCommandes :\n";
   for (const TCommand& c : kCommands)
     out << "  " << c.Name << " " << c.Usage << "\n      " << c.Summary << "\n";
+  out << "\nOptions :\n  --help     cette aide\n  --version  la version de Vitrelle\n";
   out << "\nFormats d'image connus :";
   for (const TPicture::TFileFormat& f : TPicture::FileFormats()) out << " ." << f.Extension;
   out << "\n";
@@ -31,6 +33,10 @@ const TCommand* FindCommand(const std::string& name) {
 int Run(int argc, char** argv) {
   if (argc >= 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
     PrintUsage(std::cout);
+    return kExitOk;
+  }
+  if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+    std::cout << "vitrelle-img " VITRELLE_VERSION "\n";
     return kExitOk;
   }
   if (argc < 2) {

@@ -15,6 +15,7 @@
 #include "framework.h"
 #include "pngimage.h"
 #include "ratio.h"
+#include "testdata.h"
 
 namespace {
 
@@ -23,8 +24,7 @@ constexpr int kCanvasWidth = 728;
 constexpr int kCanvasHeight = 546;
 
 std::string TestData(const std::string& relative) {
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/')) + "/../../../shared/testdata/" + relative;
+  return vitrelle_test::TestDataPath(relative);
 }
 
 // A window-like product: an opaque frame with soft edges around a tinted, half-clear pane,
@@ -141,6 +141,11 @@ BENCHMARK(BM_Pixman32)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  if (!vitrelle_test::TestDataPresent()) {
+    std::printf("skipped: shared test pictures not found in %s (set VITRELLE_TESTDATA)\n",
+                vitrelle_test::TestDataDir().c_str());
+    return 0;
+  }
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto ratio = [&](const char* a, const char* b) { return reporter.Ratio(a, b); };

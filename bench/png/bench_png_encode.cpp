@@ -16,16 +16,15 @@
 #include "framework.h"
 #include "pngimage.h"
 #include "ratio.h"
+#include "testdata.h"
 
 namespace {
 
 constexpr int kWidth = 4000;
 constexpr int kHeight = 3000;
 
-// The shared test pictures, beside the project.
 std::string TestData(const std::string& relative) {
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/')) + "/../../../shared/testdata/" + relative;
+  return vitrelle_test::TestDataPath(relative);
 }
 
 // The harvesters photograph scaled up bilinearly to 12 megapixels, with a little sensor
@@ -135,6 +134,11 @@ BENCHMARK(BM_LibpngOwnStrategy)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  if (!vitrelle_test::TestDataPresent()) {
+    std::printf("skipped: shared test pictures not found in %s (set VITRELLE_TESTDATA)\n",
+                vitrelle_test::TestDataDir().c_str());
+    return 0;
+  }
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const auto cpu = TRatioReporter::kCpu;

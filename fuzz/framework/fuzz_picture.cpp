@@ -1,6 +1,8 @@
 // Loads arbitrary bytes as a picture of the class registered for "bmp", through the same
 // class reference the registry hands out for files, then draws and saves what loaded.
-// Also feeds the bytes to the clipboard's packed-DIB reader.
+// A picture whose load failed is used as well (drawn, read pixel by pixel, assigned,
+// saved): whatever state a failure leaves must be safe. Also feeds the bytes to the
+// clipboard's packed-DIB reader.
 #include <cstdint>
 
 #include "bmp_io.h"
@@ -32,6 +34,46 @@ void Exercise(TGraphic& graphic, size_t choice) {
   }
 }
 
+// Every operation on a picture whose load failed either works on consistent state or
+// raises the framework's error; none may crash.
+template <typename Operation>
+void Tolerant(Operation op) {
+  try {
+    op();
+  } catch (const Exception&) {
+  }
+}
+
+void UseAfterFailedLoad(TGraphic& graphic) {
+  (void)graphic.Empty();
+  const int width = graphic.Width();
+  const int height = graphic.Height();
+  Tolerant([&] {
+    TBitmap target;
+    target.SetSize(9, 7);
+    graphic.Draw(target.Canvas(), Rect(0, 0, 9, 7));
+  });
+  if (auto* bmp = dynamic_cast<TBitmap*>(&graphic); bmp && width > 0 && height > 0) {
+    Tolerant([&] {
+      (void)bmp->PixelColor(0, 0);
+      (void)bmp->PixelColor(width - 1, height - 1);
+      (void)bmp->GetScanline(height - 1);
+    });
+  }
+  Tolerant([&] {
+    std::unique_ptr<TGraphic> copy = graphic.ClassType().Create();
+    copy->Assign(graphic);
+  });
+  Tolerant([&] {
+    TBitmap other;
+    other.Assign(graphic);
+  });
+  Tolerant([&] {
+    TMemoryStream out;
+    graphic.SaveToStream(out);
+  });
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -45,8 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     graphic->LoadFromStream(stream);
   } catch (const EInvalidGraphic&) {
+    UseAfterFailedLoad(*graphic);
     graphic.reset();
   } catch (const EOutOfResources&) {
+    UseAfterFailedLoad(*graphic);
     graphic.reset();
   }
   if (graphic) Exercise(*graphic, size > 0 ? data[size - 1] + size : 0);
@@ -55,7 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     ReadPackedDib(data, size, dib);
   } catch (const EInvalidGraphic&) {
+    UseAfterFailedLoad(dib);
   } catch (const EOutOfResources&) {
+    UseAfterFailedLoad(dib);
   }
   return 0;
 }

@@ -1,5 +1,6 @@
 // Importing the client photo and the product, refusals, and the two clear buttons.
 #include "codecs.h"
+#include "testdata.h"
 #include "workspace_support.h"
 
 #include <fstream>
@@ -64,7 +65,9 @@ TEST_F(ImportTest, CorruptPictureKeepsThePreviousPhoto) {
   EXPECT_EQ(ws.Form.photoRight, 564);
   // Real malformed files from other libraries' suites: refused with the message, or shown
   // as the partial picture the reader documents; never a crash.
-  for (const auto& entry : std::filesystem::directory_iterator(VITRELLE_TESTDATA "/bmp/bad")) {
+  VITRELLE_REQUIRE_TESTDATA();
+  for (const auto& entry :
+       std::filesystem::directory_iterator(vitrelle_test::TestDataPath("bmp/bad"))) {
     ws.Host.Messages.clear();
     ws.ImportClient(entry.path().string());
     if (!ws.Host.Messages.empty()) {
@@ -76,7 +79,8 @@ TEST_F(ImportTest, CorruptPictureKeepsThePreviousPhoto) {
 // A real multi-scan JPEG whose second scan header is made invalid: the header reads, the
 // pixels fail when the photo is first drawn.
 std::string WriteJpegBrokenAfterHeader(const TTempDir& dir) {
-  std::ifstream in(VITRELLE_TESTDATA "/jpeg/jpegdecoder-non-interleaved-mcu.jpg", std::ios::binary);
+  std::ifstream in(vitrelle_test::TestDataPath("jpeg/jpegdecoder-non-interleaved-mcu.jpg"),
+                   std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), {});
   const size_t first = bytes.find("\xFF\xDA");
   const size_t second = bytes.find("\xFF\xDA", first + 2);
@@ -89,6 +93,7 @@ std::string WriteJpegBrokenAfterHeader(const TTempDir& dir) {
 }
 
 TEST_F(ImportTest, PhotoFailingWhenFirstDrawnLeavesThePreviousOne) {
+  VITRELLE_REQUIRE_TESTDATA();
   TCodecRegistration codecs;
   const std::string broken = WriteJpegBrokenAfterHeader(dir);
   EXPECT_THROW(ws.ImportClient(broken), Exception);  // nothing shown before: still nothing

@@ -62,6 +62,7 @@ std::vector<uint8_t> ReferenceRle8(const std::vector<uint8_t>& f, int w, int h) 
 // The small test pictures are two rows of red, two of green and two of blue, in every
 // layout: pixel format, header version, row order and bit fields must not matter.
 TEST(BmpFiles, StripesInEveryLayout) {
+  VITRELLE_REQUIRE_TESTDATA();
   const char* files[] = {
       "image-Info_1_Bit_Top_Down.bmp",    "image-Info_4_Bit.bmp",
       "image-Info_8_Bit_Top_Down.bmp",    "image-Info_A8_R8_G8_B8.bmp",
@@ -82,6 +83,7 @@ TEST(BmpFiles, StripesInEveryLayout) {
 }
 
 TEST(BmpFiles, ResultPixelFormats) {
+  VITRELLE_REQUIRE_TESTDATA();
   EXPECT_EQ(LoadBmp("image-Info_1_Bit_Top_Down.bmp")->PixelFormat(), pf1bit);
   EXPECT_EQ(LoadBmp("image-Core_4_Bit.bmp")->PixelFormat(), pf4bit);
   EXPECT_EQ(LoadBmp("image-Info_8_Bit_Top_Down.bmp")->PixelFormat(), pf8bit);
@@ -98,6 +100,7 @@ TEST(BmpFiles, ResultPixelFormats) {
 }
 
 TEST(BmpFiles, AlphaMasksGiveDefinedAlpha) {
+  VITRELLE_REQUIRE_TESTDATA();
   for (const char* name :
        {"image-V4_A8_R8_G8_B8.bmp", "image-V5_A1_R5_G5_B5.bmp", "image-V5_A8_R8_G8_B8_Rgb.bmp"}) {
     SCOPED_TRACE(name);
@@ -123,6 +126,7 @@ TEST(BmpFiles, AlphaMasksGiveDefinedAlpha) {
 }
 
 TEST(BmpFiles, CoreAndV4HeadersMatchReference) {
+  VITRELLE_REQUIRE_TESTDATA();
   for (const char* name : {"image-V4_24_Bit.bmp", "image-Core_1_Bit.bmp", "image-Core_4_Bit.bmp",
                            "image-Core_8_Bit.bmp", "image-Info_4_Bit.bmp"}) {
     SCOPED_TRACE(name);
@@ -136,6 +140,7 @@ TEST(BmpFiles, CoreAndV4HeadersMatchReference) {
 }
 
 TEST(BmpFiles, LargeV5PictureMatchesReference) {
+  VITRELLE_REQUIRE_TESTDATA();
   const std::string path = TestData("bmp/large-wuffs-harvesters-1165x859.bmp");
   const std::vector<uint8_t> bytes = ReadFileBytes(path);
   TBitmap bmp;
@@ -148,6 +153,7 @@ TEST(BmpFiles, LargeV5PictureMatchesReference) {
 }
 
 TEST(BmpFiles, Rle8MatchesReferenceDecoding) {
+  VITRELLE_REQUIRE_TESTDATA();
   const std::string path = TestData("bmp/zune-david-rle8-v4hdr.bmp");
   const std::vector<uint8_t> bytes = ReadFileBytes(path);
   TBitmap bmp;
@@ -162,6 +168,7 @@ TEST(BmpFiles, Rle8MatchesReferenceDecoding) {
 
 // Unusual compressions may be refused, never crash.
 TEST(BmpFiles, UnusualCompressionsAreRefusedCleanly) {
+  VITRELLE_REQUIRE_TESTDATA();
   for (const char* name : {"bmpsuite-later-q-pal1huffmsb.bmp", "bmpsuite-later-q-rgb24rle24.bmp"}) {
     TBitmap bmp;
     EXPECT_THROW(bmp.LoadFromFile(TestData(std::string("bmp/") + name)), EInvalidGraphic) << name;
@@ -169,6 +176,7 @@ TEST(BmpFiles, UnusualCompressionsAreRefusedCleanly) {
 }
 
 TEST(BmpFiles, MalformedFilesAreRefused) {
+  VITRELLE_REQUIRE_TESTDATA();
   for (const char* name :
        {"image-Bad_clrsUsed.bmp", "image-Bad_height.bmp", "image-Bad_width.bmp"}) {
     TBitmap bmp;
@@ -180,6 +188,7 @@ TEST(BmpFiles, MalformedFilesAreRefused) {
 // Faults that tolerant readers accept load as a picture of the declared size; the RLE
 // overruns are clipped to the bitmap.
 TEST(BmpFiles, LenientFilesLoadClipped) {
+  VITRELLE_REQUIRE_TESTDATA();
   struct {
     const char* Name;
     int Width, Height;

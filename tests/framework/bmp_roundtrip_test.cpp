@@ -188,6 +188,7 @@ TEST(BmpMalformed, BrokenHeadersAreRefused) {
 }
 
 TEST(BmpMalformed, SizesOverTheBudgetAreRefusedBeforeAllocating) {
+  VITRELLE_REQUIRE_TESTDATA();
   const uint64_t saved = GetImageBudget();
   SetImageBudget(1 << 20);
   TBitmap bmp;

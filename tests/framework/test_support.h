@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "framework.h"
+#include "testdata.h"
 
 inline std::string TestData(const std::string& relative) {
-  return std::string(VITRELLE_TESTDATA) + "/" + relative;
+  return vitrelle_test::TestDataPath(relative);
 }
 
 inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {

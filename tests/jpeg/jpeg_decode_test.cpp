@@ -51,6 +51,7 @@ TEST(JpegDecode, ColourPicturesMatchTheLibrary) {
 }
 
 TEST(JpegDecode, RealFilesMatchTheLibrary) {
+  VITRELLE_REQUIRE_TESTDATA();
   for (const char* name :
        {"jpegdecoder-16bit-qtables.jpg", "jpegdecoder-extraneous-data.jpg",
         "jpegdecoder-multiple-0xff-before-eoi.jpg", "jpegdecoder-non-interleaved-mcu.jpg",

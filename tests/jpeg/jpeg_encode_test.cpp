@@ -56,6 +56,7 @@ TEST(JpegEncode, GrayscaleQualityAndProgressiveSettings) {
 }
 
 TEST(JpegEncode, SavingAgainWritesTheSameBytesWithoutRecompressing) {
+  VITRELLE_REQUIRE_TESTDATA();
   auto bitmap = PatternBitmap(64, 48);
   TJPEGImage image;
   image.Assign(*bitmap);

@@ -17,11 +17,12 @@
 // clang-format on
 
 #include "jpeg.h"
+#include "testdata.h"
 
 using Bytes = std::vector<uint8_t>;
 
 inline Bytes ReadTestFile(const std::string& name) {
-  std::ifstream f(std::string(VITRELLE_TESTDATA) + "/jpeg/" + name, std::ios::binary);
+  std::ifstream f(vitrelle_test::TestDataPath("jpeg/" + name), std::ios::binary);
   EXPECT_TRUE(f.good()) << name;
   return Bytes(std::istreambuf_iterator<char>(f), {});
 }

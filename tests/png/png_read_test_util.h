@@ -16,13 +16,14 @@
 #include <vector>
 
 #include "pngimage.h"
+#include "testdata.h"
 
 namespace pngr {
 
 using Bytes = std::vector<uint8_t>;
 
 inline std::string SuiteFile(const std::string& name) {
-  return std::string(VITRELLE_TESTDATA) + "/pngsuite/" + name;
+  return vitrelle_test::TestDataPath("pngsuite/" + name);
 }
 
 inline Bytes ReadFile(const std::string& path) {

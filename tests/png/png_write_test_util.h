@@ -14,11 +14,12 @@
 
 #include "framework.h"
 #include "pngimage.h"
+#include "testdata.h"
 
 namespace pngw {
 
 inline std::string TestFile(const std::string& relative) {
-  return std::string(VITRELLE_TESTDATA) + "/" + relative;
+  return vitrelle_test::TestDataPath(relative);
 }
 
 inline std::vector<uint8_t> StreamBytes(TMemoryStream& stream) {

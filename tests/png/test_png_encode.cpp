@@ -272,6 +272,7 @@ TEST(PngWriteAdam7, InterlacedFilesReadBackExactly) {
 }
 
 TEST(PngWriteSixteenBit, HighBytesKeptLowBytesZero) {
+  VITRELLE_REQUIRE_TESTDATA();
   for (const char* name : {"basn2c16.png", "basn0g16.png", "basn6a16.png", "basn4a16.png"}) {
     SCOPED_TRACE(name);
     // Without gamma the samples are kept as they are (with it they pass through the

@@ -46,6 +46,7 @@ void ExpectSameBuffers(TPngImage& a, TPngImage& b) {
 // Saved and loaded again, every image comes back with the same buffers, and written again
 // without interlacing and with every filter it is still the same image.
 TEST(PngWriteSuite, EveryValidImageSurvivesARoundTrip) {
+  VITRELLE_REQUIRE_TESTDATA();
   int checked = 0;
   for (const std::string& name : ValidSuiteFiles()) {
     SCOPED_TRACE(name);
@@ -67,6 +68,7 @@ TEST(PngWriteSuite, EveryValidImageSurvivesARoundTrip) {
 // Without gamma, libpng reads our copy of a file exactly as it reads the file itself
 // (16-bit samples compared by their high byte, which is all the copy keeps).
 TEST(PngWriteSuite, AnotherDecoderReadsTheCopyAsTheOriginal) {
+  VITRELLE_REQUIRE_TESTDATA();
   int checked = 0;
   for (const std::string& name : ValidSuiteFiles()) {
     SCOPED_TRACE(name);

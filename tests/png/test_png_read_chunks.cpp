@@ -364,6 +364,7 @@ TEST(PngPixels, PaletteWritesTakeTheNearestEntry) {
 // Registration with the picture registry
 
 TEST(PngRegistration, PicturesLoadPngFilesByExtension) {
+  VITRELLE_REQUIRE_TESTDATA();
   RegisterPngImage();
   RegisterPngImage();  // counted: one unregistration leaves it registered
   UnregisterPngImage();

@@ -46,6 +46,7 @@ std::vector<TColor> ExpectedOverWhite(TPngImage& image, const Bytes& file) {
 }  // namespace
 
 TEST(PngRender, SuiteDrawnOverWhiteMatchesLibpng) {
+  VITRELLE_REQUIRE_TESTDATA();
   std::vector<std::string> names;
   if (DIR* d = opendir(SuiteFile("").c_str())) {
     while (dirent* e = readdir(d)) {

@@ -44,6 +44,7 @@ bool Raises(const std::function<void()>& f) {
 }  // namespace
 
 TEST(PngSuite, CorruptFilesAreRefusedWithTheFittingError) {
+  VITRELLE_REQUIRE_TESTDATA();
   const std::map<std::string, std::function<bool(const std::function<void()>&)>> expected = {
       {"xc1n0g08.png", Raises<EPngInvalidIHDR>},
       {"xc9n2c08.png", Raises<EPngInvalidIHDR>},
@@ -75,6 +76,7 @@ TEST(PngSuite, CorruptFilesAreRefusedWithTheFittingError) {
 }
 
 TEST(PngSuite, ValidFilesMatchLibpng) {
+  VITRELLE_REQUIRE_TESTDATA();
   int checked = 0, corrected = 0;
   for (const std::string& name : SuiteNames()) {
     if (name[0] == 'x') continue;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "framework.h"
+#include "testdata.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ class Tool : public testing::Test {
 
   std::string Path(const std::string& name) const { return (FDir / name).string(); }
   static std::string Bmp(const std::string& name) {
-    return std::string(VITRELLE_TESTDATA) + "/bmp/" + name;
+    return vitrelle_test::TestDataPath("bmp/" + name);
   }
 
   TRun Run(const std::string& args) const {
@@ -84,6 +85,7 @@ TEST_F(Tool, HelpAndUsageErrors) {
 }
 
 TEST_F(Tool, InfoOnEveryKindOfBmp) {
+  VITRELLE_REQUIRE_TESTDATA();
   TRun r = Run("info '" + Bmp("image-Info_8_Bit_Top_Down.bmp") + "'");
   EXPECT_EQ(r.Code, 0) << r.Err;
   EXPECT_NE(r.Out.find("Classe : TBitmap"), std::string::npos) << r.Out;
@@ -98,6 +100,7 @@ TEST_F(Tool, InfoOnEveryKindOfBmp) {
 }
 
 TEST_F(Tool, PictureErrorsExitWithOneAndTheMessage) {
+  VITRELLE_REQUIRE_TESTDATA();
   TRun r = Run("info '" + Bmp("bad/image-Bad_height.bmp") + "'");
   EXPECT_EQ(r.Code, 1);
   EXPECT_NE(r.Err.find("BMP"), std::string::npos) << r.Err;
@@ -107,6 +110,7 @@ TEST_F(Tool, PictureErrorsExitWithOneAndTheMessage) {
 }
 
 TEST_F(Tool, ConvertKeepsPixelsAndNeverLeavesHalfFiles) {
+  VITRELLE_REQUIRE_TESTDATA();
   const std::string out = Path("copie.bmp");
   ASSERT_EQ(Run("convert '" + Bmp("image-V3_R5_G6_B5_Top_Down.bmp") + "' '" + out + "'").Code, 0);
   TBitmap bmp;
@@ -121,6 +125,7 @@ TEST_F(Tool, ConvertKeepsPixelsAndNeverLeavesHalfFiles) {
 }
 
 TEST_F(Tool, RenderDrawsOverTheBackground) {
+  VITRELLE_REQUIRE_TESTDATA();
   const std::string out = Path("r.ppm");
   ASSERT_EQ(Run("render '" + Bmp("image-Info_4_Bit.bmp") + "' '" + out + "'").Code, 0);
   int w = 0, h = 0;
@@ -156,7 +161,8 @@ TEST_F(Tool, TranslucentPictureSurvivesBmpExport) {
   const std::string help = Run("--help").Out;
   if (help.find(".PNG") == std::string::npos && help.find(".png") == std::string::npos)
     GTEST_SKIP() << "no PNG codec in this build";
-  const std::string png = std::string(VITRELLE_TESTDATA) + "/pngsuite/basn6a08.png";
+  VITRELLE_REQUIRE_TESTDATA();
+  const std::string png = vitrelle_test::TestDataPath("pngsuite/basn6a08.png");
   ASSERT_EQ(Run("convert '" + png + "' '" + Path("a.bmp") + "'").Code, 0);
   ASSERT_EQ(Run("render '" + png + "' '" + Path("p.ppm") + "' --fond 336699").Code, 0);
   ASSERT_EQ(Run("render '" + Path("a.bmp") + "' '" + Path("b.ppm") + "' --fond 336699").Code, 0);
@@ -173,7 +179,8 @@ TEST_F(Tool, ConvertBetweenTwoCodecsGoesThroughABitmap) {
   const std::string help = Run("--help").Out;
   if (help.find(".PNG") == std::string::npos || help.find(".jpg") == std::string::npos)
     GTEST_SKIP() << "PNG and JPEG codecs not both in this build";
-  const std::string png = std::string(VITRELLE_TESTDATA) + "/pngsuite/basn6a08.png";
+  VITRELLE_REQUIRE_TESTDATA();
+  const std::string png = vitrelle_test::TestDataPath("pngsuite/basn6a08.png");
   TRun r = Run("convert '" + png + "' '" + Path("c.jpg") + "'");
   ASSERT_EQ(r.Code, 0) << r.Err;
   r = Run("info '" + Path("c.jpg") + "'");
