@@ -576,6 +576,25 @@ class TGIFUnknownAppExtension : public TGIFApplicationExtension {
   std::vector<std::unique_ptr<TGIFBlock>> FBlocks;
 };
 
+// An extension whose label no class is registered for: its sub-blocks are kept and
+// written back as they came.
+class TGIFUnknownExtension : public TGIFExtension {
+ public:
+  using TGIFExtension::TGIFExtension;
+  static const char* StaticClassName() { return "TGIFUnknownExtension"; }
+  const TGIFExtensionClass& ClassType() const override {
+    return ExtensionClassOf<TGIFUnknownExtension>();
+  }
+  uint8_t ExtensionType() const override { return FLabel; }
+  void SaveToStream(TStream& Stream) override;
+  void LoadFromStream(TStream& Stream) override;
+  std::vector<std::unique_ptr<TGIFBlock>>& Blocks() { return FBlocks; }
+
+ private:
+  uint8_t FLabel = 0;
+  std::vector<std::unique_ptr<TGIFBlock>> FBlocks;
+};
+
 // NETSCAPE2.0 (and ANIMEXTS1.0): loop count and buffer size.
 class TGIFAppExtNSLoop : public TGIFApplicationExtension {
  public:

@@ -21,7 +21,14 @@ void TGIFExtensionList::LoadFromStream(TStream& Stream) {
       break;
     }
     const TGIFExtensionClass* cls = TGIFExtension::FindExtension(Stream);
-    if (!cls) GIFError(gifmsg::sUnknownExtension);
+    if (!cls) {
+      // A label nobody registered is kept as it is, so the picture still loads; an
+      // incomplete application header remains an error.
+      uint8_t label = 0;
+      if (!PeekByte(Stream, label) || label == 0xFF) GIFError(gifmsg::sUnknownExtension);
+      Warning(gsWarning, gifmsg::sUnknownExtension);
+      cls = &ExtensionClassOf<TGIFUnknownExtension>();
+    }
     Stream.Seek(-1, soCurrent);
     TGIFExtension* ext = TGIFExtension::Create(*cls, FFrame);
     try {
@@ -224,4 +231,24 @@ void TGIFCommentExtension::SaveToStream(TStream& Stream) {
 void TGIFCommentExtension::LoadFromStream(TStream& Stream) {
   TGIFExtension::LoadFromStream(Stream);
   ReadSubBlockText(Stream, FText);
+}
+
+void TGIFUnknownExtension::SaveToStream(TStream& Stream) {
+  TGIFExtension::SaveToStream(Stream);
+  for (const auto& block : FBlocks) block->SaveToStream(Stream);
+  WriteByte(Stream, 0);
+}
+
+void TGIFUnknownExtension::LoadFromStream(TStream& Stream) {
+  uint8_t intro[2];
+  ReadExact(Stream, intro, 2);
+  if (intro[0] != '!') GIFError(gifmsg::sBadExtensionIntro);
+  FLabel = intro[1];
+  FBlocks.clear();
+  uint8_t size = 0;
+  while (TryReadByte(Stream, size) && size != 0) {
+    auto block = std::make_unique<TGIFBlock>(size);
+    block->LoadFromStream(Stream);
+    FBlocks.push_back(std::move(block));
+  }
 }
