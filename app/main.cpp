@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "MainWindow.h"
+#include "QtClipboard.h"
 #include "codecs.h"
 #include "vitrelle_version.h"
 
@@ -12,6 +13,11 @@ int main(int argc, char** argv) {
     std::cout << "vitrelle " VITRELLE_VERSION "\n";
     return 0;
   }
-  return RunProgram(argc, argv,
-                    QtProgramSteps([] { return std::make_shared<TCodecRegistration>(); }));
+  // The codecs and the system clipboard behind the framework's clipboard store, both set
+  // up inside the program's guard and released with it.
+  struct TServices {
+    TCodecRegistration Codecs;
+    TQtClipboardInstaller Clipboard;
+  };
+  return RunProgram(argc, argv, QtProgramSteps([] { return std::make_shared<TServices>(); }));
 }
