@@ -2,8 +2,8 @@
 // single pixels, scan lines, cropping/extending and the palette.
 #include <algorithm>
 
+#include "png_internal.h"
 #include "png_read_internal.h"
-#include "pngimage.h"
 
 namespace {
 
@@ -65,6 +65,8 @@ TColor TPngImage::TransparentColor() const {
 }
 
 void TPngImage::SetTransparentColor(TColor value) {
+  // Without a header there is no pixel that could take the colour: nothing to do.
+  if (!HasHeader()) return;
   switch (Header().ColorType()) {
     case COLOR_GRAYSCALE:
     case COLOR_RGB:
@@ -83,37 +85,12 @@ void TPngImage::SetTransparentColor(TColor value) {
   }
 }
 
-namespace {
-
-// Grey with alpha exists only at 8 and 16 bits: a 1, 2 or 4-bit grey image is first
-// widened to 8-bit levels, the buffer format grey+alpha images have.
-void WidenGreyToEightBits(TChunkIHDR& header) {
-  const int bits = StoredBits(header);
-  const uint32_t w = header.Width(), h = header.Height();
-  std::vector<uint8_t> levels(size_t(w) * h);
-  for (uint32_t y = 0; y < h; ++y) {
-    const uint8_t* row = header.PixelRow(y);
-    for (uint32_t x = 0; x < w; ++x)
-      levels[size_t(y) * w + x] = uint8_t(GetField(row, x, bits) * (bits == 1 ? 255 : 17));
-  }
-  header.SetBitDepth(8);
-  header.PrepareImageBuffers();
-  for (uint32_t y = 0; y < h; ++y)
-    std::copy_n(levels.begin() + ptrdiff_t(size_t(y) * w), w, header.PixelRow(y));
-}
-
-}  // namespace
-
 void TPngImage::CreateAlpha() {
-  TChunkIHDR& header = Header();
+  TChunkIHDR& header = ImageHeader(*this);
   switch (header.ColorType()) {
     case COLOR_GRAYSCALE:
-      if (header.BitDepth() < 8) WidenGreyToEightBits(header);
-      [[fallthrough]];
     case COLOR_RGB:
-      header.AllocateAlpha(255);
-      header.SetColorType(header.ColorType() == COLOR_GRAYSCALE ? COLOR_GRAYSCALEALPHA
-                                                                : COLOR_RGBALPHA);
+      header.AddOpaqueAlpha();
       break;
     case COLOR_PALETTE: {
       auto* trns = fChunkList.Find<TChunktRNS>();
@@ -243,6 +220,6 @@ uint8_t* TPngImage::AlphaScanline(int lineIndex) const {
 void TPngImage::Resize(int cx, int cy) {
   // The header can describe no more than 65535 pixels either way.
   if (cx < 1 || cy < 1 || cx > 65535 || cy > 65535) throw EPNGInvalidNewSize();
-  Header().ResizeBuffers(uint32_t(cx), uint32_t(cy));
+  ImageHeader(*this).ResizeBuffers(uint32_t(cx), uint32_t(cy));
   Changed();
 }

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "png_internal.h"
 #include "png_read_internal.h"
-#include "pngimage.h"
 
 bool InflateBuffer(const uint8_t* input, size_t size, std::string& output) {
   output.clear();

@@ -38,7 +38,7 @@ void ExpectSameBuffers(TPngImage& a, TPngImage& b) {
     }
   }
   for (int i = 0; i < (1 << std::min(ha.BitsPerPixel(), 8)) && ha.BitsPerPixel() <= 8; ++i)
-    ASSERT_EQ(ha.BitmapInfo().bmiColors[size_t(i)], hb.BitmapInfo().bmiColors[size_t(i)]) << i;
+    ASSERT_EQ(ha.ColorTable()[size_t(i)], hb.ColorTable()[size_t(i)]) << i;
 }
 
 }  // namespace

@@ -154,8 +154,8 @@ TEST(PngChunkList, CreateBlank) {
   EXPECT_THROW(TPngImage::CreateBlank(6, 4, 10, 10), EPNGInvalidSpec);
   auto grey = TPngImage::CreateBlank(0, 8, 10, 10);
   EXPECT_EQ(grey->Chunks().Find<TChunkPLTE>(), nullptr);
-  EXPECT_EQ(grey->Header().BitmapInfo().bmiHeader.biClrUsed, 256u);
-  EXPECT_EQ(grey->Header().BitmapInfo().bmiColors[200].rgbGreen, 200);
+  EXPECT_EQ(grey->Header().ColorsUsed(), 256u);
+  EXPECT_EQ(grey->Header().ColorTable()[200].rgbGreen, 200);
   auto rgba = TPngImage::CreateBlank(6, 8, 5, 5);
   EXPECT_EQ(rgba->AlphaScanline(4)[4], 0);
   EXPECT_FALSE(rgba->BeingCreated);
