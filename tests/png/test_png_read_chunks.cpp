@@ -219,6 +219,11 @@ TEST(PngAncillary, SettingTheTransparentColour) {
   auto rgba = TPngImage::CreateBlank(COLOR_RGBALPHA, 8, 2, 2);
   EXPECT_THROW(rgba->SetTransparentColor(clRed), EPNGCannotChangeTransparent);
 
+  TPngImage empty;  // no header, no pixel to take the colour: nothing happens
+  EXPECT_NO_THROW(empty.SetTransparentColor(clRed));
+  EXPECT_TRUE(empty.Empty());
+  EXPECT_EQ(empty.TransparencyMode(), ptmNone);
+
   // Grey keys are samples of the image's own depth and read back as the grey drawn.
   for (int depth : {1, 2, 4, 8, 16}) {
     SCOPED_TRACE(depth);
