@@ -200,14 +200,11 @@ void TChunkIHDR::AddOpaqueAlpha() {
   widened.BitDepth = 8;
   std::unique_ptr<TImageBuffers> b = MakeImageBuffers(widened, *this);
   std::memset(b->Alpha.data(), 255, b->Alpha.size());
-  const uint32_t mask = (1u << bits) - 1, scale = bits == 1 ? 255 : 17;
+  const uint32_t scale = bits == 1 ? 255 : 17;
   for (uint32_t y = 0; y < h; ++y) {
     const uint8_t* from = PixelRow(y);
     uint8_t* to = RowOf(b->Pixels, b->BytesPerRow, h, y);
-    for (uint32_t x = 0; x < w; ++x) {
-      const uint32_t bit = x * uint32_t(bits);
-      to[x] = uint8_t(((from[bit >> 3] >> (8 - bits - int(bit & 7))) & mask) * scale);
-    }
+    for (uint32_t x = 0; x < w; ++x) to[x] = uint8_t(GetPackedField(from, x, bits) * scale);
   }
   IHDRData = widened;
   InstallBuffers(std::move(b));

@@ -54,6 +54,20 @@ uint32_t PngRowBytes(int colorType, int bitDepth, uint64_t width);
 // neighbour: the size of one pixel, at least 1.
 uint32_t PngFilterOffset(int colorType, int bitDepth);
 
+// Bit field of `bits` bits (1, 2, 4 or 8) at pixel position x of a packed row, the first
+// pixel in the high bits.
+inline uint32_t GetPackedField(const uint8_t* row, uint32_t x, int bits) {
+  const uint32_t bit = x * uint32_t(bits);
+  const int shift = 8 - bits - int(bit & 7);
+  return (row[bit >> 3] >> shift) & ((1u << bits) - 1);
+}
+inline void SetPackedField(uint8_t* row, uint32_t x, int bits, uint32_t value) {
+  const uint32_t bit = x * uint32_t(bits);
+  const int shift = 8 - bits - int(bit & 7);
+  const uint8_t mask = uint8_t(((1u << bits) - 1) << shift);
+  row[bit >> 3] = uint8_t((row[bit >> 3] & ~mask) | ((value << shift) & mask));
+}
+
 // The Adam7 pass pattern of the PNG standard, indexed by pass 0 to 6.
 struct TAdam7Pass {
   uint32_t StartRow, StartColumn, RowIncrement, ColumnIncrement;

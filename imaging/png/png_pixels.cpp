@@ -12,19 +12,6 @@ int StoredBits(const TChunkIHDR& h) {
   return h.BitDepth() == 2 ? 4 : std::min<int>(h.BitDepth(), 8);
 }
 
-uint32_t GetField(const uint8_t* row, uint32_t x, int bits) {
-  const uint32_t bit = x * uint32_t(bits);
-  const int shift = 8 - bits - int(bit & 7);
-  return (row[bit >> 3] >> shift) & ((1u << bits) - 1);
-}
-
-void SetField(uint8_t* row, uint32_t x, int bits, uint32_t value) {
-  const uint32_t bit = x * uint32_t(bits);
-  const int shift = 8 - bits - int(bit & 7);
-  const uint8_t mask = uint8_t(((1u << bits) - 1) << shift);
-  row[bit >> 3] = uint8_t((row[bit >> 3] & ~mask) | ((value << shift) & mask));
-}
-
 // The platform's colour-to-RGB conversion: only the three colour bytes count.
 TColor ColorToRGB(TColor color) {
   return color & 0xFFFFFF;
@@ -148,13 +135,13 @@ TColor TPngImage::GetPixels(int x, int y) const {
     case COLOR_GRAYSCALE: {
       // The colour table holds the corrected colours (palette) and grey ramp, as drawn;
       // reading it keeps copies and later gamma chunks consistent with what is shown.
-      const TRGBQuad& q = h.BitmapInfo().bmiColors[GetField(row, uint32_t(x), StoredBits(h))];
+      const TRGBQuad& q = h.BitmapInfo().bmiColors[GetPackedField(row, uint32_t(x), StoredBits(h))];
       return RGBColor(q.rgbRed, q.rgbGreen, q.rgbBlue);
     }
     case COLOR_GRAYSCALEALPHA: {
       // Grey with alpha is held as 8-bit levels (1-bit after adding alpha to a 1-bit image).
       const int bits = StoredBits(h);
-      const uint32_t v = GetField(row, uint32_t(x), bits);
+      const uint32_t v = GetPackedField(row, uint32_t(x), bits);
       const uint8_t level = uint8_t(bits == 1 ? v * 255 : bits == 4 ? v * 17 : v);
       return RGBColor(level, level, level);
     }
@@ -177,7 +164,8 @@ void TPngImage::SetPixels(int x, int y, TColor color) {
     case COLOR_PALETTE: {
       const TPalette* palette = h.ImagePalette();
       if (!palette || palette->Count() == 0) return;
-      SetField(row, uint32_t(x), StoredBits(h), uint32_t(palette->NearestIndex(ColorToRGB(color))));
+      SetPackedField(row, uint32_t(x), StoredBits(h),
+                     uint32_t(palette->NearestIndex(ColorToRGB(color))));
       break;
     }
     case COLOR_GRAYSCALEALPHA:
