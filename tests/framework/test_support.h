@@ -4,17 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "file_bytes.h"
 #include "framework.h"
 
 inline std::string TestData(const std::string& relative) {
   return std::string(VITRELLE_TESTDATA) + "/" + relative;
 }
 
-inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  TMemoryStream s;
-  s.LoadFromFile(path);
-  return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size());
-}
+using vitrelle_test::ReadFileBytes;
 
 // Loads BMP bytes into a fresh bitmap.
 inline void LoadBmpBytes(const std::vector<uint8_t>& bytes, TBitmap& bmp) {

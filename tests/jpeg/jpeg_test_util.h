@@ -16,14 +16,13 @@
 #include <jerror.h>
 // clang-format on
 
+#include "file_bytes.h"
 #include "jpeg.h"
 
 using Bytes = std::vector<uint8_t>;
 
 inline Bytes ReadTestFile(const std::string& name) {
-  std::ifstream f(std::string(VITRELLE_TESTDATA) + "/jpeg/" + name, std::ios::binary);
-  EXPECT_TRUE(f.good()) << name;
-  return Bytes(std::istreambuf_iterator<char>(f), {});
+  return vitrelle_test::ReadFileBytes(std::string(VITRELLE_TESTDATA) + "/jpeg/" + name);
 }
 
 // Fatal errors in the helpers fail the test through a jump back to the caller.
