@@ -41,8 +41,10 @@ class TChunkIHDR;
 // Errors: one class per kind, each with its fixed message.
 // ---------------------------------------------------------------------------------------
 
-// Every PNG error class descends directly from the framework's Exception: callers tell the
-// codec's failures apart by these classes, and the workspace shows any failed load.
+// The PNG errors descend from the framework's Exception, not from its invalid-picture error:
+// callers tell the codec's failures apart by these classes (the workspace shows any failed
+// load whatever its class). The kinds below share EPngError as their base, so that one
+// handler catches every PNG failure and nothing else.
 class EPngError : public Exception {
  public:
   using Exception::Exception;
