@@ -69,6 +69,18 @@ TEST(JpegImage, StoredFormRoundTripsAndRefusesDamagedLengths) {
   EXPECT_EQ(zero.Size(), 4);
 }
 
+// Two pictures loaded from empty files both hold empty data: they compare equal (the
+// comparison of two empty streams has no bytes to look at).
+TEST(JpegImage, PicturesOfEmptyFilesCompareEqual) {
+  TJPEGImage a, b;
+  LoadBytes(a, {});
+  LoadBytes(b, {});
+  ASSERT_FALSE(a.Empty());
+  EXPECT_TRUE(a.Equals(b));
+  LoadBytes(b, MakeJpeg(8, 8));
+  EXPECT_FALSE(a.Equals(b));
+}
+
 TEST(JpegImage, SizeCannotBeSet) {
   TJPEGImage image;
   for (bool width : {true, false}) {
