@@ -105,12 +105,9 @@ inline Bytes IdatChunks(const Bytes& compressed, size_t piece) {
 
 // Filtered scan lines (filter type 0) of rows of rowBytes bytes.
 inline Bytes RawRows(const Bytes& pixels, size_t rowBytes, size_t rows) {
-  Bytes raw;
-  for (size_t y = 0; y < rows; ++y) {
-    raw.push_back(0);
-    raw.insert(raw.end(), pixels.begin() + long(y * rowBytes),
-               pixels.begin() + long((y + 1) * rowBytes));
-  }
+  Bytes raw(rows * (rowBytes + 1), 0);  // built in place, as Chunk is
+  for (size_t y = 0; y < rows && rowBytes > 0; ++y)
+    std::memcpy(&raw[y * (rowBytes + 1) + 1], &pixels[y * rowBytes], rowBytes);
   return raw;
 }
 
