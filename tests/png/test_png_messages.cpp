@@ -134,7 +134,7 @@ TEST(PngMessages, EveryErrorCarriesItsFixedText) {
        "valide."},
       {"new size", [&] { TPngImage::CreateBlank(2, 8, 1, 1)->Resize(0, 1); },
        "La nouvelle taille fournie pour le redimensionnement de l'image est incorrecte."},
-      {"spec", [&] { TPngImage::CreateBlank(2, 4, 1, 1); },
+      {"creation parameters", [&] { TPngImage::CreateBlank(2, 4, 1, 1); },
        "Impossible de créer le format PNG (Portable Network Graphics) car des paramètres de "
        "type d'image incorrects ont été fournis."},
       {"critical exists", [&] { TPngImage::CreateBlank(2, 8, 1, 1)->Chunks().Add<TChunkIDAT>(); },
