@@ -87,7 +87,9 @@ bool TGraphic::Equals(TGraphic& other) {
   TMemoryStream a, b;
   SaveToStream(a);
   other.SaveToStream(b);
-  return a.Size() == b.Size() && std::memcmp(a.Memory(), b.Memory(), size_t(a.Size())) == 0;
+  // Two empty streams have no memory to compare (memcmp must not see null pointers).
+  return a.Size() == b.Size() &&
+         (a.Size() == 0 || std::memcmp(a.Memory(), b.Memory(), size_t(a.Size())) == 0);
 }
 
 void TGraphic::SetModified(bool value) {

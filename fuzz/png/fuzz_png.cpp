@@ -1,63 +1,114 @@
-// Loads arbitrary bytes as a PNG and, when that succeeds, draws the picture and reads its
-// pixels: every input must end in a PNG error or a picture, never a crash, a hang or an
-// over-read. Each input is tried twice: as it is, and with every chunk CRC made right, so
-// that mutations get past the CRC checks into the chunk and image decoders.
+// Loads arbitrary bytes as a PNG and then uses the picture, whether the load worked or
+// not: drawing, pixel access, copying to another picture and to a bitmap, adding alpha,
+// resizing and saving. Every input must end in a PNG error (or the framework's refusal of
+// a size) or a picture, never a crash, a hang or an over-read. Each input is tried twice:
+// as it is, and with every chunk CRC made right, so that mutations get past the CRC checks
+// into the chunk and image decoders.
+#include <zlib.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "pngimage.h"
 
 namespace {
 
+uint32_t BigEndian32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
 std::vector<uint8_t> WithFixedCrcs(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes(data, data + size);
   size_t pos = 8;
   while (pos + 12 <= bytes.size()) {
-    const uint32_t length = ReadBE32(&bytes[pos]);
+    const uint32_t length = BigEndian32(&bytes[pos]);
     if (length > bytes.size() - pos - 12) break;
-    const uint32_t crc = ~UpdateCrc(0xFFFFFFFFu, &bytes[pos + 4], size_t(length) + 4);
-    WriteBE32(&bytes[pos + 8 + length], crc);
+    const uint32_t crc = uint32_t(crc32(0, &bytes[pos + 4], uInt(length) + 4));
+    for (int i = 0; i < 4; ++i) bytes[pos + 8 + length + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
     pos += 12 + size_t(length);
   }
   return bytes;
 }
 
-void Exercise(const uint8_t* data, size_t size) {
-  TReadOnlyMemoryStream stream(data, size);
-  TPngImage png;
+// Runs one use of the picture; the library's own failures are expected outcomes.
+void Try(const std::function<void()>& use) {
   try {
-    png.LoadFromStream(stream);
+    use();
   } catch (const Exception&) {
-    return;
   }
+}
+
+// Writing a picture that loaded whole must give a file that loads again.
+void SaveAndReload(TPngImage& png) {
+  if (int64_t(png.Width()) * png.Height() > 65536) return;
+  TMemoryStream saved;
+  png.SaveToStream(saved);
+  saved.SetPosition(0);
+  TPngImage again;
   try {
+    again.LoadFromStream(saved);
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "written picture refused: %s\n", e.what());
+    std::abort();
+  }
+}
+
+void UsePicture(TPngImage& png, bool loaded) {
+  Try([&] {
     TBitmap target;
     target.SetSize(37, 23);
     png.Draw(target.Canvas(), Rect(0, 0, 37, 23));
     png.Draw(target.Canvas(), Rect(30, 20, 2, 1));
-    for (int y = 0; y < png.Height() && y < 4; ++y) (void)png.GetPixels(y, y);
+  });
+  Try([&] {
+    for (int y = -1; y < png.Height() && y < 4; ++y) {
+      (void)png.GetPixels(y, y);
+      png.SetPixels(y + 1, y, clRed);
+      (void)png.Scanline(y);
+      (void)png.AlphaScanline(y);
+    }
     (void)png.TransparentColor();
+  });
+  Try([&] {
     TPngImage copy;
     copy.Assign(png);
-    // Small pictures are written again and read back: every chunk writer runs.
-    if (int64_t(png.Width()) * png.Height() <= 65536) {
+    (void)copy.GetPixels(0, 0);
+    if (loaded) SaveAndReload(copy);
+  });
+  Try([&] {
+    TBitmap bitmap;
+    png.AssignTo(bitmap);
+  });
+  if (!loaded)
+    Try([&] {
+      if (int64_t(png.Width()) * png.Height() > 65536) return;
       TMemoryStream saved;
-      copy.SaveToStream(saved);
-      saved.SetPosition(0);
-      TPngImage again;
-      try {
-        again.LoadFromStream(saved);
-      } catch (const Exception& e) {
-        // What we write we must be able to read back.
-        std::fprintf(stderr, "written picture refused: %s\n", e.what());
-        std::abort();
-      }
-    }
+      png.SaveToStream(saved);
+    });
+  Try([&] {
+    png.CreateAlpha();
+    (void)png.GetPixels(png.Width() - 1, png.Height() - 1);
+  });
+  Try([&] {
+    png.Resize(3, 2);
+    (void)png.GetPixels(2, 1);
+  });
+}
+
+void Exercise(const uint8_t* data, size_t size) {
+  TReadOnlyMemoryStream stream(data, size);
+  TPngImage png;
+  bool loaded = true;
+  try {
+    png.LoadFromStream(stream);
   } catch (const Exception&) {
+    loaded = false;
   }
+  UsePicture(png, loaded);
 }
 
 }  // namespace

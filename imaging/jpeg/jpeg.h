@@ -135,6 +135,7 @@ class TJPEGImage : public TGraphic {
   void SetupDecoding(TJpegDecompressor& jc) const;
   TBitmap* GetBitmap();
   void DecodeInto(TJpegDecompressor& jc, bool& useDecoderPalette);
+  void CompressBitmap(TJpegCompressor& jc);
   void CompressRows(TJpegCompressor& jc, TBitmap& source);
 
   std::shared_ptr<TJPEGData> FImage;

@@ -27,9 +27,22 @@ void TJPEGImage::Compress() {
   TMemoryStream& data = *FImage->FData;
   JpegGuard(jc, [&] { JpegStreamDest(&jc.c, data); });
   if (!FBitmap || FBitmap->Width() == 0 || FBitmap->Height() == 0) return;
+  try {
+    CompressBitmap(jc);
+  } catch (const EAbort&) {
+    NewImage();  // an abort discards the partial data silently
+  } catch (...) {
+    // No data stays behind, not even an empty stream: incomplete data must never be saved
+    // later as if it were whole, and an empty one would be written as a 0-byte file
+    // without an error. The next save compresses again.
+    NewImage();
+    throw;
+  }
+}
+
+void TJPEGImage::CompressBitmap(TJpegCompressor& jc) {
   FImage->FWidth = FBitmap->Width();
   FImage->FHeight = FBitmap->Height();
-
   // The encoder reads 24-bit blue, green, red rows; other formats go through a copy.
   TBitmap* source = FBitmap.get();
   std::unique_ptr<TBitmap> converted;
@@ -39,14 +52,7 @@ void TJPEGImage::Compress() {
     converted->SetPixelFormat(pf24bit);
     source = converted.get();
   }
-  try {
-    CompressRows(jc, *source);
-  } catch (const EAbort&) {
-    NewImage();  // an abort discards the partial data silently
-  } catch (...) {
-    NewImage();  // incomplete data must never be saved later as if it were whole
-    throw;
-  }
+  CompressRows(jc, *source);
 }
 
 void TJPEGImage::CompressRows(TJpegCompressor& jc, TBitmap& source) {

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "png_internal.h"
 #include "png_read_internal.h"
-#include "pngimage.h"
 
 std::unique_ptr<TPalette> MakeCorrectedPalette(const uint8_t* rgb, uint32_t count,
                                                const std::array<uint8_t, 256>& gamma) {
@@ -173,6 +173,11 @@ void TChunktRNS::SetTransparentColor(TColor rgb) {
       break;
     }
     case COLOR_RGB:
+      // The key is compared with the file's samples, while the pixels in memory went
+      // through GammaTable when loaded and go back through InverseGamma when saved. The
+      // given (displayed) colour takes the same way back; stored as given, a key set on a
+      // picture with a gAMA chunk would name other pixels than the colour asked for, and
+      // would read back as another colour. Without gAMA both tables are the identity.
       ResizeData(6);
       put(0, inverse[GetRValue(rgb)]);
       put(1, inverse[GetGValue(rgb)]);

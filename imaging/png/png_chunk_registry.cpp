@@ -2,7 +2,7 @@
 // picture can be loaded before (or without) the picture-registry registration.
 #include <cstring>
 
-#include "pngimage.h"
+#include "png_internal.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "png_internal.h"
 #include "png_read_internal.h"
-#include "pngimage.h"
 
 const uint8_t kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 
@@ -72,17 +72,7 @@ bool TChunk::LoadFromStream(TStream& stream, const TChunkName& chunkName, uint32
 }
 
 bool TChunk::SaveData(TStream& stream) {
-  const TChunkName name = Name();
-  uint8_t head[8];
-  WriteBE32(head, fDataSize);
-  std::memcpy(head + 4, name.data(), 4);
-  uint32_t crc = UpdateCrc(0xFFFFFFFFu, name.data(), 4);
-  crc = ~UpdateCrc(crc, fData.data(), fDataSize);
-  uint8_t tail[4];
-  WriteBE32(tail, crc);
-  stream.WriteBuffer(head, 8);
-  if (fDataSize > 0) stream.WriteBuffer(fData.data(), fDataSize);
-  stream.WriteBuffer(tail, 4);
+  WritePngChunk(stream, Name(), fData.data(), fDataSize);
   return true;
 }
 

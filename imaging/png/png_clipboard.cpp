@@ -1,5 +1,5 @@
 // Clipboard hooks: the clipboard carries bitmaps, so a PNG goes through one.
-#include "pngimage.h"
+#include "png_internal.h"
 
 void TPngImage::SaveToClipboardFormat(TClipboardFormat& format, TClipboardData& data,
                                       std::unique_ptr<TPalette>& palette) {

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "png_decode_internal.h"
+#include "png_internal.h"
 #include "png_read_internal.h"
-#include "pngimage.h"
 
 // The inflate state of one decode. It keeps its own count of the stream position so that
 // the hot path makes no stream calls besides the reads.
@@ -44,11 +44,6 @@ struct TIdatInflate {
 
 namespace {
 
-constexpr uint8_t kAdam7StartRow[7] = {0, 0, 4, 0, 2, 0, 1};
-constexpr uint8_t kAdam7StartCol[7] = {0, 4, 0, 2, 0, 1, 0};
-constexpr uint8_t kAdam7RowStep[7] = {8, 8, 8, 4, 4, 2, 2};
-constexpr uint8_t kAdam7ColStep[7] = {8, 8, 4, 4, 2, 2, 1};
-
 // Reads the 4-byte CRC that follows a chunk's data and compares it with the running CRC.
 void CheckChunkCrc(TIdatInflate& z) {
   uint8_t crc[4];
@@ -57,69 +52,74 @@ void CheckChunkCrc(TIdatInflate& z) {
   if (ReadBE32(crc) != ~z.Crc) throw EPngInvalidCRC();
 }
 
-// PNG row length of `width` pixels.
-uint32_t PngRowBytes(int colorType, int bitDepth, uint32_t width) {
-  const uint64_t bits = uint64_t(width) * uint32_t(bitDepth);
-  switch (colorType) {
-    case COLOR_RGB:
-      return uint32_t(bits * 3 / 8);
-    case COLOR_GRAYSCALEALPHA:
-      return uint32_t(bits * 2 / 8);
-    case COLOR_RGBALPHA:
-      return uint32_t(bits * 4 / 8);
-    default:
-      return uint32_t((bits + 7) / 8);
-  }
-}
-
 bool IsIdentity(const std::array<uint8_t, 256>& table) {
   for (int i = 0; i < 256; ++i)
     if (table[size_t(i)] != i) return false;
   return true;
 }
 
-}  // namespace
+// The decoding state of one load: the header it decodes into, the row geometry, the two
+// row buffers (the row being decoded and the one above it) and where the current IDAT
+// chunk's data ends.
+struct TIdatDecoder {
+  TIdatDecoder(TPngImage& image, TIdatInflate& inflate);
 
-TChunkIDAT::TChunkIDAT(TPngImage* owner) : TChunk(owner) {}
+  size_t ReadIdatBytes(uint8_t* buffer, size_t count);
+  void UnfilterRow();
+  void DecodeRowsPlain();
+  void DecodeRowsAdam7();
+  void FinishLastChunk();
+  void InstallGrayPalette();
 
-TChunkIDAT::~TChunkIDAT() = default;
+  TPngImage& Image;
+  TIdatInflate& Z;
+  TChunkIHDR* Header;
+  uint32_t ImageWidth;
+  uint32_t ImageHeight;
+  uint32_t Row_Bytes = 0;
+  uint32_t Offset = 1;
+  std::array<std::vector<uint8_t>, 2> Row_Buffer;
+  int RowUsed = 1;  // the first row goes to buffer 1; buffer 0 is the zero row above it
+  int64_t EndPos = 0;
+};
 
-void TChunkIDAT::InstallGrayPalette() {
-  const uint8_t colorType = Header->ColorType();
-  if (colorType != COLOR_GRAYSCALE && colorType != COLOR_GRAYSCALEALPHA) return;
-  fOwner->ReplacePalette(Header->MakeGrayPalette(std::min(Header->BitsPerPixel(), 8)), true);
+TIdatDecoder::TIdatDecoder(TPngImage& image, TIdatInflate& inflate)
+    : Image(image),
+      Z(inflate),
+      Header(&image.Header()),
+      ImageWidth(Header->Width()),
+      ImageHeight(Header->Height()) {
+  Row_Bytes = PngRowBytes(Header->ColorType(), Header->BitDepth(), ImageWidth);
+  Offset = PngFilterOffset(Header->ColorType(), Header->BitDepth());
+  for (auto& b : Row_Buffer) b.assign(size_t(Row_Bytes) + 1, 0);
 }
 
+void TIdatDecoder::InstallGrayPalette() {
+  const uint8_t colorType = Header->ColorType();
+  if (colorType != COLOR_GRAYSCALE && colorType != COLOR_GRAYSCALEALPHA) return;
+  Image.ReplacePalette(Header->MakeGrayPalette(std::min(Header->BitsPerPixel(), 8)), true);
+}
+
+}  // namespace
+
 bool TChunkIDAT::LoadFromStream(TStream& stream, const TChunkName& chunkName, uint32_t size) {
-  Header = &fOwner->Header();
-  if (Header->HasPalette()) InstallGrayPalette();
-  ImageWidth = Header->Width();
-  ImageHeight = Header->Height();
-  fOwner->GetRowAndPixelBytes(Row_Bytes, Offset);
-
+  // A header that was refused has no buffers to decode into.
+  if (fOwner->Header().ImageData() == nullptr) throw EPNGHeaderNotPresent();
   TIdatInflate z(stream);
+  TIdatDecoder decoder(*fOwner, z);
+  if (decoder.Header->HasPalette()) decoder.InstallGrayPalette();
   z.Crc = UpdateCrc(0xFFFFFFFFu, chunkName.data(), 4);
-  EndPos = z.Position + size;
-
-  // Row buffers live only for this decode, whatever way it ends.
-  struct RowBuffers {
-    TChunkIDAT& chunk;
-    ~RowBuffers() {
-      for (auto& b : chunk.Row_Buffer) std::vector<uint8_t>().swap(b);
-    }
-  } release{*this};
-  for (auto& b : Row_Buffer) b.assign(size_t(Row_Bytes) + 1, 0);
-  RowUsed = 1;
-
+  decoder.EndPos = z.Position + size;
   if (fOwner->InterlaceMethod() == imAdam7)
-    DecodeRowsAdam7(z);
+    decoder.DecodeRowsAdam7();
   else
-    DecodeRowsPlain(z);
-  FinishLastChunk(z);
+    decoder.DecodeRowsPlain();
+  decoder.FinishLastChunk();
   return true;
 }
 
-size_t TChunkIDAT::ReadIdatBytes(TIdatInflate& z, uint8_t* buffer, size_t count) {
+size_t TIdatDecoder::ReadIdatBytes(uint8_t* buffer, size_t count) {
+  TIdatInflate& z = Z;
   z_stream& zs = z.Zlib;
   zs.next_out = buffer;
   zs.avail_out = uInt(count);
@@ -150,9 +150,14 @@ size_t TChunkIDAT::ReadIdatBytes(TIdatInflate& z, uint8_t* buffer, size_t count)
   return count - zs.avail_out;
 }
 
-void TChunkIDAT::FinishLastChunk(TIdatInflate& z) {
-  // Rows can be complete before the current chunk's data is all read (trailing bytes after
-  // the zlib stream, or a large chunk): read it to its end so the CRC covers all of it.
+void TIdatDecoder::FinishLastChunk() {
+  // Rows can be complete before the current chunk's data is all read: trailing bytes after
+  // the zlib stream, or a large chunk whose last piece still held the stream's final bytes
+  // (its Adler-32 check) when the rows were complete. Reading the four bytes at the current
+  // position as the CRC would then refuse sound files, depending only on where the pieces
+  // of 65535 bytes happen to end; the rest of the chunk is read (and covered by the CRC)
+  // before its CRC is.
+  TIdatInflate& z = Z;
   while (z.Position < EndPos) {
     const size_t want = size_t(std::min<int64_t>(EndPos - z.Position, 65535));
     if (z.ReadData(z.Input.data(), want) == 0) throw EPngUnexpectedEnd();
@@ -160,16 +165,16 @@ void TChunkIDAT::FinishLastChunk(TIdatInflate& z) {
   CheckChunkCrc(z);
 }
 
-void TChunkIDAT::UnfilterRow() {
+void TIdatDecoder::UnfilterRow() {
   UnfilterPngRow(Row_Buffer[size_t(RowUsed)].data(), Row_Buffer[size_t(1 - RowUsed)].data(),
                  Row_Bytes, Offset);
 }
 
-void TChunkIDAT::DecodeRowsPlain(TIdatInflate& z) {
+void TIdatDecoder::DecodeRowsPlain() {
   const TRowConverter convert = ChooseRowConverter(Header->ColorType(), Header->BitDepth(), false,
-                                                   IsIdentity(fOwner->GammaTable));
+                                                   IsIdentity(Image.GammaTable));
   if (!convert) throw EPngInvalidIHDR();
-  const uint8_t* gamma = fOwner->GammaTable.data();
+  const uint8_t* gamma = Image.GammaTable.data();
   const size_t stride = Header->BytesPerRow();
   uint8_t* pixels = Header->PixelRow(0);
   uint8_t* extra = Header->ExtraImageData();
@@ -178,7 +183,7 @@ void TChunkIDAT::DecodeRowsPlain(TIdatInflate& z) {
   const size_t want = size_t(Row_Bytes) + 1;
   for (uint32_t y = 0; y < ImageHeight; ++y) {
     uint8_t* row = Row_Buffer[size_t(RowUsed)].data();
-    if (ReadIdatBytes(z, row, want) < want) return;  // the zlib stream ended early
+    if (ReadIdatBytes(row, want) < want) return;  // the zlib stream ended early
     UnfilterRow();
     convert(row + 1, TRowTarget{pixels, extra, alpha}, ImageWidth, 0, 1, gamma);
     RowUsed = 1 - RowUsed;
@@ -188,22 +193,22 @@ void TChunkIDAT::DecodeRowsPlain(TIdatInflate& z) {
   }
 }
 
-void TChunkIDAT::DecodeRowsAdam7(TIdatInflate& z) {
+void TIdatDecoder::DecodeRowsAdam7() {
   const TRowConverter convert = ChooseRowConverter(Header->ColorType(), Header->BitDepth(), true,
-                                                   IsIdentity(fOwner->GammaTable));
+                                                   IsIdentity(Image.GammaTable));
   if (!convert) throw EPngInvalidIHDR();
-  const uint8_t* gamma = fOwner->GammaTable.data();
+  const uint8_t* gamma = Image.GammaTable.data();
   const size_t stride = Header->BytesPerRow();
-  for (int pass = 0; pass < 7; ++pass) {
-    const uint32_t x0 = kAdam7StartCol[pass], dx = kAdam7ColStep[pass];
-    const uint32_t width = (ImageWidth + dx - x0 - 1) / dx;
+  for (const TAdam7Pass& pass : kAdam7Passes) {
+    const uint32_t x0 = pass.StartColumn, dx = pass.ColumnIncrement;
+    const uint32_t width = pass.Width(ImageWidth);
     Row_Bytes = PngRowBytes(Header->ColorType(), Header->BitDepth(), width);
     std::fill(Row_Buffer[size_t(1 - RowUsed)].begin(), Row_Buffer[size_t(1 - RowUsed)].end(), 0);
     if (Row_Bytes == 0) continue;
     const size_t want = size_t(Row_Bytes) + 1;
-    for (uint32_t y = kAdam7StartRow[pass]; y < ImageHeight; y += kAdam7RowStep[pass]) {
+    for (uint32_t y = pass.StartRow; y < ImageHeight; y += pass.RowIncrement) {
       uint8_t* row = Row_Buffer[size_t(RowUsed)].data();
-      if (ReadIdatBytes(z, row, want) < want) return;
+      if (ReadIdatBytes(row, want) < want) return;
       UnfilterRow();
       uint8_t* extra = Header->ExtraImageData();
       uint8_t* alpha = Header->ImageAlpha();

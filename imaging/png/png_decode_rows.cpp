@@ -10,6 +10,7 @@
 #endif
 
 #include "png_decode_internal.h"
+#include "png_internal.h"
 
 namespace {
 
@@ -20,32 +21,18 @@ inline uint32_t Column(uint32_t k, uint32_t x0, uint32_t dx) {
   return k;
 }
 
-// Bit field of `bits` bits at pixel position x of a packed row (first pixel high).
-inline uint32_t GetField(const uint8_t* row, uint32_t x, int bits) {
-  const uint32_t bit = x * uint32_t(bits);
-  const int shift = 8 - bits - int(bit & 7);
-  return (row[bit >> 3] >> shift) & ((1u << bits) - 1);
-}
-
-inline void SetField(uint8_t* row, uint32_t x, int bits, uint32_t value) {
-  const uint32_t bit = x * uint32_t(bits);
-  const int shift = 8 - bits - int(bit & 7);
-  const uint8_t mask = uint8_t(((1u << bits) - 1) << shift);
-  row[bit >> 3] = uint8_t((row[bit >> 3] & ~mask) | ((value << shift) & mask));
-}
-
 // Indices and grey levels of 1, 4 and 8 bits are kept as they are.
 template <int Bits>
 void PackedPlain(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t, uint32_t,
                  const uint8_t*) {
-  std::memcpy(t.Pixels, s, (size_t(count) * Bits + 7) / 8);
+  std::memcpy(t.Pixels, s, PngRowBytes(COLOR_PALETTE, Bits, count));
 }
 
 template <int Bits>
 void PackedAdam7(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
                  const uint8_t*) {
   if (dx == 1 && x0 == 0) {  // the last pass holds whole rows
-    std::memcpy(t.Pixels, s, (size_t(count) * Bits + 7) / 8);
+    std::memcpy(t.Pixels, s, PngRowBytes(COLOR_PALETTE, Bits, count));
     return;
   }
   if constexpr (Bits == 8) {
@@ -54,7 +41,7 @@ void PackedAdam7(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t
     // Every pixel is written once into a zeroed buffer, so its bits can be or'ed in.
     for (uint32_t k = 0; k < count; ++k) {
       const uint32_t bit = (x0 + k * dx) * Bits;
-      t.Pixels[bit >> 3] |= uint8_t(GetField(s, k, Bits) << (8 - Bits - int(bit & 7)));
+      t.Pixels[bit >> 3] |= uint8_t(GetPackedField(s, k, Bits) << (8 - Bits - int(bit & 7)));
     }
   }
 }
@@ -65,7 +52,7 @@ template <bool Interlaced, uint32_t Scale>
 void TwoBit(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
             const uint8_t*) {
   for (uint32_t k = 0; k < count; ++k)
-    SetField(t.Pixels, Column<Interlaced>(k, x0, dx), 4, GetField(s, k, 2) * Scale);
+    SetPackedField(t.Pixels, Column<Interlaced>(k, x0, dx), 4, GetPackedField(s, k, 2) * Scale);
 }
 
 template <bool Interlaced>

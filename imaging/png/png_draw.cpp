@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "png_draw_internal.h"
-#include "pngimage.h"
+#include "png_internal.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <new>
 
 #include "png_draw_internal.h"
-#include "pngimage.h"
+#include "png_internal.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // Conversion of a PNG image into another PNG image or into a bitmap.
 //
-// An image with partial transparency becomes a 32-bit bitmap with alpha defined: the image
-// is composed over transparent black, which leaves premultiplied colours and the image's
-// alpha in every pixel. Other images keep their own format where the bitmap has one.
+// An image with partial transparency becomes a 32-bit bitmap marked premultiplied: the
+// image is composed over transparent black, which leaves colour x alpha / 255 and the
+// image's alpha in every pixel. Other images keep their own format where the bitmap has one.
 #include <algorithm>
 #include <cstring>
 
-#include "pngimage.h"
+#include "png_internal.h"
 
 namespace {
 
@@ -60,7 +60,9 @@ void TPngImage::AssignTo(TGraphic& dest) {
     TGraphic::AssignTo(dest);
     return;
   }
-  TChunkIHDR& header = Header();
+  // A header refused by a failed load describes no pixels and has no bitmap format; the
+  // destination is left alone.
+  TChunkIHDR& header = ImageHeader(*this);
   const TPNGTransparencyMode mode = TransparencyMode();
   const int width = int(header.Width());
   const int height = int(header.Height());
@@ -68,8 +70,10 @@ void TPngImage::AssignTo(TGraphic& dest) {
   if (mode == ptmPartial) {
     bitmap->SetPixelFormat(pf32bit);
     bitmap->SetSize(width, height);
-    // The composition below leaves colours multiplied by their alpha: the bitmap says so,
-    // so that drawing it again does not darken the translucent pixels a second time.
+    // The composition below leaves colours multiplied by their alpha (over transparent
+    // black, dst = (src x a + 127) div 255). Marked as straight alpha ("alpha defined"),
+    // drawing the bitmap would multiply them by alpha a second time and darken every
+    // translucent pixel; the flag says what the pixels really hold.
     bitmap->SetAlphaFormat(afPremultiplied);
     ClearPixels(*bitmap);  // all four bytes 0: transparent black
   } else {

@@ -16,19 +16,6 @@ void RaisePngCompressionError(int zlibResult) {
                       ZlibErrorText(zlibResult));
 }
 
-void WritePngChunk(TStream& stream, const char name[4], const uint8_t* data, size_t length) {
-  uint8_t head[8];
-  WriteBE32(head, uint32_t(length));
-  std::copy(name, name + 4, head + 4);
-  uLong crc = crc32(0L, head + 4, 4);
-  if (length > 0) crc = crc32(crc, data, uInt(length));
-  uint8_t tail[4];
-  WriteBE32(tail, uint32_t(crc));
-  stream.WriteBuffer(head, 8);
-  if (length > 0) stream.WriteBuffer(data, int64_t(length));
-  stream.WriteBuffer(tail, 4);
-}
-
 TIdatDeflate::TIdatDeflate(TStream& destination, uint32_t chunkSize, int level)
     : Stream(destination) {
   chunkSize = std::clamp<uint32_t>(chunkSize, 1, kLargestChunk);
@@ -49,11 +36,12 @@ void TIdatDeflate::RestartOutput() {
   Zlib.avail_out = uInt(Output.size());
 }
 
-void TChunkIDAT::EmitIdatChunk(TStream& stream, const uint8_t* data, uint32_t length) {
-  WritePngChunk(stream, "IDAT", data, length);
+void TIdatEncoder::EmitIdatChunk(const uint8_t* data, uint32_t length) {
+  WritePngChunk(Z.Stream, MakeChunkName("IDAT"), data, length);
 }
 
-void TChunkIDAT::WriteIdatBytes(TIdatDeflate& z, const uint8_t* buffer, size_t length) {
+void TIdatEncoder::WriteIdatBytes(const uint8_t* buffer, size_t length) {
+  TIdatDeflate& z = Z;
   z.Zlib.next_in = const_cast<Bytef*>(buffer);
   z.Zlib.avail_in = uInt(length);
   while (z.Zlib.avail_in > 0) {
@@ -61,7 +49,7 @@ void TChunkIDAT::WriteIdatBytes(TIdatDeflate& z, const uint8_t* buffer, size_t l
     const int result = deflate(&z.Zlib, Z_NO_FLUSH);
     if (result != Z_OK) RaisePngCompressionError(result);
     if (z.Zlib.avail_out == 0) {
-      EmitIdatChunk(z.Stream, z.Output.data(), uint32_t(z.Output.size()));
+      EmitIdatChunk(z.Output.data(), uint32_t(z.Output.size()));
       z.RestartOutput();
     }
   }
@@ -69,7 +57,8 @@ void TChunkIDAT::WriteIdatBytes(TIdatDeflate& z, const uint8_t* buffer, size_t l
 
 // Only full buffers are emitted while the stream is finishing, so every chunk but the
 // last holds exactly the chunk size.
-void TChunkIDAT::FinishIdat(TIdatDeflate& z) {
+void TIdatEncoder::FinishIdat() {
+  TIdatDeflate& z = Z;
   z.Zlib.next_in = nullptr;
   z.Zlib.avail_in = 0;
   for (;;) {
@@ -77,10 +66,10 @@ void TChunkIDAT::FinishIdat(TIdatDeflate& z) {
     if (result == Z_STREAM_END) break;
     if (result != Z_OK) RaisePngCompressionError(result);
     if (z.Zlib.avail_out == 0) {
-      EmitIdatChunk(z.Stream, z.Output.data(), uint32_t(z.Output.size()));
+      EmitIdatChunk(z.Output.data(), uint32_t(z.Output.size()));
       z.RestartOutput();
     }
   }
-  if (z.HeldBytes() > 0) EmitIdatChunk(z.Stream, z.Output.data(), uint32_t(z.HeldBytes()));
+  if (z.HeldBytes() > 0) EmitIdatChunk(z.Output.data(), uint32_t(z.HeldBytes()));
   z.RestartOutput();
 }

@@ -71,10 +71,10 @@ int BestScoringFilter(const std::array<std::vector<uint8_t>, 6>& buffers, unsign
 
 }  // namespace
 
-int TChunkIDAT::ChooseRowFilter() {
-  const unsigned mask = Owner()->Filters().Bits() & 0x1Fu;
+int TIdatEncoder::ChooseRowFilter() {
+  const unsigned mask = Image.Filters().Bits() & 0x1Fu;
   const size_t n = Row_Bytes;
-  const size_t offset = Offset < 1 ? 1 : Offset;
+  const size_t offset = Offset;
   const uint8_t* raw = EncodeRowData(Encode_Buffer[kRawRowBuffer]);
   const uint8_t* above = EncodeRowData(Encode_Buffer[0]);
   if (mask & (1u << kFilterTypeSub)) FilterSub(EncodeRowData(Encode_Buffer[1]), raw, n, offset);

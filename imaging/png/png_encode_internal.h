@@ -1,13 +1,14 @@
 // Building blocks of the PNG writer shared by its source files. Not part of the public API.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include <zlib.h>
 
-#include "pngimage.h"
+#include "png_internal.h"
 
 // Row filter types as written before each row.
 constexpr int kFilterTypeNone = 0;
@@ -49,8 +50,31 @@ struct TIdatDeflate {
 // Raises the PNG compression error for a zlib result code.
 [[noreturn]] void RaisePngCompressionError(int zlibResult);
 
-// Writes one chunk frame: big-endian length, name, data and CRC.
-void WritePngChunk(TStream& stream, const char name[4], const uint8_t* data, size_t length);
+// The encoding state of one save (TChunkIDAT::SaveToStream): the header it encodes, the
+// row geometry, the six row buffers and the compression state.
+struct TIdatEncoder {
+  TIdatEncoder(TPngImage& image, TStream& stream);
+
+  void EncodeRowsPlain();
+  void EncodeRowsAdam7();
+  // Filter type (0..4) for the row in Encode_Buffer[5]; leaves the raw row in buffer 0.
+  int ChooseRowFilter();
+  void WriteIdatBytes(const uint8_t* buffer, size_t length);
+  void FinishIdat();
+  void EmitIdatChunk(const uint8_t* data, uint32_t length);
+
+  TPngImage& Image;
+  TChunkIHDR* Header;
+  uint32_t ImageWidth;
+  uint32_t ImageHeight;
+  int BitDepth;  // as written: 2-bit images are held and saved with 4-bit pixels
+  uint32_t Row_Bytes = 0;
+  uint32_t Offset = 1;
+  // Indexed by filter type; 5 receives the row to encode. Each has one leading byte for
+  // the filter type (EncodeRowData).
+  std::array<std::vector<uint8_t>, 6> Encode_Buffer;
+  TIdatDeflate Z;
+};
 
 // Writes one row of pixels of an image as a PNG row (samples big-endian): the pixels at
 // columns first, first + step, ... (count of them) of image row y. Indexed pixels are

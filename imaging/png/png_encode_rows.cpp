@@ -20,7 +20,7 @@ TPngRowEncoder::TPngRowEncoder(TPngImage& image, TChunkIHDR& header)
 void TPngRowEncoder::EncodeIndexed(const uint8_t* pixels, uint32_t first, uint32_t step,
                                    uint32_t count, uint8_t* out) const {
   const int bits = fBitsPerPixel;
-  const size_t rowBytes = (size_t(count) * bits + 7) / 8;
+  const size_t rowBytes = PngRowBytes(COLOR_PALETTE, bits, count);
   if (first == 0 && step == 1) {
     std::memcpy(out, pixels, rowBytes);
     return;

@@ -1,5 +1,5 @@
 // The PNG errors and their fixed messages.
-#include "pngimage.h"
+#include "png_internal.h"
 
 namespace {
 // Most messages name the format in inner double quotes.

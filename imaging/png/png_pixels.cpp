@@ -2,27 +2,14 @@
 // single pixels, scan lines, cropping/extending and the palette.
 #include <algorithm>
 
+#include "png_internal.h"
 #include "png_read_internal.h"
-#include "pngimage.h"
 
 namespace {
 
 // Bits of one stored pixel of a grey or palette image (2-bit images hold 4-bit pixels).
 int StoredBits(const TChunkIHDR& h) {
   return h.BitDepth() == 2 ? 4 : std::min<int>(h.BitDepth(), 8);
-}
-
-uint32_t GetField(const uint8_t* row, uint32_t x, int bits) {
-  const uint32_t bit = x * uint32_t(bits);
-  const int shift = 8 - bits - int(bit & 7);
-  return (row[bit >> 3] >> shift) & ((1u << bits) - 1);
-}
-
-void SetField(uint8_t* row, uint32_t x, int bits, uint32_t value) {
-  const uint32_t bit = x * uint32_t(bits);
-  const int shift = 8 - bits - int(bit & 7);
-  const uint8_t mask = uint8_t(((1u << bits) - 1) << shift);
-  row[bit >> 3] = uint8_t((row[bit >> 3] & ~mask) | ((value << shift) & mask));
 }
 
 // The platform's colour-to-RGB conversion: only the three colour bytes count.
@@ -65,6 +52,8 @@ TColor TPngImage::TransparentColor() const {
 }
 
 void TPngImage::SetTransparentColor(TColor value) {
+  // Without a header there is no pixel that could take the colour: nothing to do.
+  if (!HasHeader()) return;
   switch (Header().ColorType()) {
     case COLOR_GRAYSCALE:
     case COLOR_RGB:
@@ -83,37 +72,12 @@ void TPngImage::SetTransparentColor(TColor value) {
   }
 }
 
-namespace {
-
-// Grey with alpha exists only at 8 and 16 bits: a 1, 2 or 4-bit grey image is first
-// widened to 8-bit levels, the buffer format grey+alpha images have.
-void WidenGreyToEightBits(TChunkIHDR& header) {
-  const int bits = StoredBits(header);
-  const uint32_t w = header.Width(), h = header.Height();
-  std::vector<uint8_t> levels(size_t(w) * h);
-  for (uint32_t y = 0; y < h; ++y) {
-    const uint8_t* row = header.PixelRow(y);
-    for (uint32_t x = 0; x < w; ++x)
-      levels[size_t(y) * w + x] = uint8_t(GetField(row, x, bits) * (bits == 1 ? 255 : 17));
-  }
-  header.SetBitDepth(8);
-  header.PrepareImageBuffers();
-  for (uint32_t y = 0; y < h; ++y)
-    std::copy_n(levels.begin() + ptrdiff_t(size_t(y) * w), w, header.PixelRow(y));
-}
-
-}  // namespace
-
 void TPngImage::CreateAlpha() {
-  TChunkIHDR& header = Header();
+  TChunkIHDR& header = ImageHeader(*this);
   switch (header.ColorType()) {
     case COLOR_GRAYSCALE:
-      if (header.BitDepth() < 8) WidenGreyToEightBits(header);
-      [[fallthrough]];
     case COLOR_RGB:
-      header.AllocateAlpha(255);
-      header.SetColorType(header.ColorType() == COLOR_GRAYSCALE ? COLOR_GRAYSCALEALPHA
-                                                                : COLOR_RGBALPHA);
+      header.AddOpaqueAlpha();
       break;
     case COLOR_PALETTE: {
       auto* trns = fChunkList.Find<TChunktRNS>();
@@ -171,13 +135,13 @@ TColor TPngImage::GetPixels(int x, int y) const {
     case COLOR_GRAYSCALE: {
       // The colour table holds the corrected colours (palette) and grey ramp, as drawn;
       // reading it keeps copies and later gamma chunks consistent with what is shown.
-      const TRGBQuad& q = h.BitmapInfo().bmiColors[GetField(row, uint32_t(x), StoredBits(h))];
+      const TRGBQuad& q = h.BitmapInfo().bmiColors[GetPackedField(row, uint32_t(x), StoredBits(h))];
       return RGBColor(q.rgbRed, q.rgbGreen, q.rgbBlue);
     }
     case COLOR_GRAYSCALEALPHA: {
       // Grey with alpha is held as 8-bit levels (1-bit after adding alpha to a 1-bit image).
       const int bits = StoredBits(h);
-      const uint32_t v = GetField(row, uint32_t(x), bits);
+      const uint32_t v = GetPackedField(row, uint32_t(x), bits);
       const uint8_t level = uint8_t(bits == 1 ? v * 255 : bits == 4 ? v * 17 : v);
       return RGBColor(level, level, level);
     }
@@ -200,7 +164,8 @@ void TPngImage::SetPixels(int x, int y, TColor color) {
     case COLOR_PALETTE: {
       const TPalette* palette = h.ImagePalette();
       if (!palette || palette->Count() == 0) return;
-      SetField(row, uint32_t(x), StoredBits(h), uint32_t(palette->NearestIndex(ColorToRGB(color))));
+      SetPackedField(row, uint32_t(x), StoredBits(h),
+                     uint32_t(palette->NearestIndex(ColorToRGB(color))));
       break;
     }
     case COLOR_GRAYSCALEALPHA:
@@ -243,6 +208,6 @@ uint8_t* TPngImage::AlphaScanline(int lineIndex) const {
 void TPngImage::Resize(int cx, int cy) {
   // The header can describe no more than 65535 pixels either way.
   if (cx < 1 || cy < 1 || cx > 65535 || cy > 65535) throw EPNGInvalidNewSize();
-  Header().ResizeBuffers(uint32_t(cx), uint32_t(cy));
+  ImageHeader(*this).ResizeBuffers(uint32_t(cx), uint32_t(cy));
   Changed();
 }

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "pngimage.h"
+#include "png_internal.h"
 
 // Reads exactly count bytes; a stream that ends first raises EPngUnexpectedEnd.
 void ReadExact(TStream& stream, void* buffer, size_t count);

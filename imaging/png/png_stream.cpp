@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "png_internal.h"
 #include "png_read_internal.h"
-#include "pngimage.h"
 
 TPngImage::TPngImage() : fChunkList(this) {
   ResetGammaTables();
@@ -40,6 +40,12 @@ TChunkIHDR& TPngImage::Header() const {
   return *static_cast<TChunkIHDR*>(fChunkList.GetItem(0));
 }
 
+TChunkIHDR& ImageHeader(const TPngImage& image) {
+  TChunkIHDR& header = image.Header();
+  if (!IsStandardPngPair(header.ColorType(), header.BitDepth())) throw EPNGHeaderNotPresent();
+  return header;
+}
+
 int TPngImage::Width() const {
   return HasHeader() ? int(Header().Width()) : 0;
 }
@@ -65,33 +71,8 @@ void TPngImage::GetRowAndPixelBytes(uint32_t& rowBytes, uint32_t& offset) const 
   rowBytes = offset = 0;
   if (!HasHeader()) return;
   const TChunkIHDR& h = Header();
-  const uint64_t bits = uint64_t(h.Width()) * h.BitDepth();
-  const uint32_t depth = h.BitDepth();
-  switch (h.ColorType()) {
-    case COLOR_GRAYSCALE:
-      rowBytes = uint32_t((bits + 7) / 8);
-      offset = depth == 16 ? 2 : 1;
-      break;
-    case COLOR_PALETTE:
-      rowBytes = uint32_t((bits + 7) / 8);
-      offset = 1;
-      break;
-    case COLOR_RGB:
-      rowBytes = uint32_t(bits * 3 / 8);
-      offset = depth * 3 / 8;
-      break;
-    case COLOR_GRAYSCALEALPHA:
-      rowBytes = uint32_t(bits * 2 / 8);
-      offset = depth / 4;
-      break;
-    case COLOR_RGBALPHA:
-      rowBytes = uint32_t(bits * 4 / 8);
-      offset = depth / 2;
-      break;
-    default:
-      break;
-  }
-  offset = std::max<uint32_t>(offset, 1);
+  rowBytes = PngRowBytes(h.ColorType(), h.BitDepth(), h.Width());
+  offset = PngFilterOffset(h.ColorType(), h.BitDepth());
 }
 
 // ---------------------------------------------------------------------------------------

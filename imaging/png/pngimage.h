@@ -1,9 +1,12 @@
 // The PNG picture class: a PNG file held as the ordered list of its chunk objects, the
 // header chunk owning the decoded image.
 //
+// This header is what a user of the class needs; what the module's files share besides
+// is in png_internal.h and the other png_*_internal.h headers.
+//
 // Who implements what (one file per responsibility):
 //   png_errors.cpp          exception classes and their fixed French messages
-//   png_crc.cpp             UpdateCrc, big-endian helpers
+//   png_format.cpp          UpdateCrc, the one chunk writer, standard pairs, row geometry
 //   png_chunks.cpp          TChunk (frame, CRC check, Assign), TPNGList and its placement rules
 //   png_chunk_registry.cpp  ChunkRegistry, RegisterChunkClass, MakeChunkForName
 //   png_stream.cpp          TPngImage: life cycle, settings, load and save loops, copying,
@@ -19,9 +22,7 @@
 //   png_draw*.cpp           Draw, DrawWithAlpha, DrawColorKeyed, DrawUsingPixelInformation,
 //                           AssignTo (drawing and conversion to a bitmap)
 //   png_encode*.cpp         Assign from a bitmap (AssignHandle), TChunkIDAT::SaveToStream,
-//                           the row encoders, ChooseRowFilter, Adam7 writing
-//   png_read_internal.h, png_decode_internal.h, png_encode_internal.h, png_draw_internal.h
-//                           helpers shared inside the module (not part of its API)
+//                           the row encoders, the filter choice, Adam7 writing
 #pragma once
 
 #include <array>
@@ -40,9 +41,13 @@ class TChunkIHDR;
 // Errors: one class per kind, each with its fixed message.
 // ---------------------------------------------------------------------------------------
 
-class EPngError : public EInvalidGraphic {
+// The PNG errors descend from the framework's Exception, not from its invalid-picture error:
+// callers tell the codec's failures apart by these classes (the workspace shows any failed
+// load whatever its class). The kinds below share EPngError as their base, so that one
+// handler catches every PNG failure and nothing else.
+class EPngError : public Exception {
  public:
-  using EInvalidGraphic::EInvalidGraphic;
+  using Exception::Exception;
 };
 
 #define VITRELLE_PNG_ERROR(Name)                                          \
@@ -72,44 +77,10 @@ VITRELLE_PNG_ERROR(EPNGInvalidNewSize)
 VITRELLE_PNG_ERROR(EPNGInvalidSpec)
 #undef VITRELLE_PNG_ERROR
 
-// The texts of the general EPngError.
-extern const char* const EPngCriticalChunkExistsText;  // adding IHDR/IDAT/PLTE/IEND, 2nd gAMA
-extern const char* const EPngInvalidImageText;         // adding to an image without IHDR/IEND
-extern const char* const EPngIncompatibleAssignText;   // Assign from a chunk of another class
-extern const char* const EPngNoPaletteEntryText;       // palette index out of range
-extern const char* const EPngEmptyImageText;           // saving an image of zero width or height
-// The zlib failure message for a zlib return code ("... Description: data error (-3)").
-std::string ZlibErrorMessage(int zlibResult);
-const char* ZlibErrorText(int zlibResult);
-
 // Constructs ExceptionClass with the text and raises it.
 template <class ExceptionClass>
 [[noreturn]] void RaiseError(const std::string& text) {
   throw ExceptionClass(text);
-}
-
-// ---------------------------------------------------------------------------------------
-// Small helpers shared by the reading and writing sides
-// ---------------------------------------------------------------------------------------
-
-// Running CRC-32 of the PNG standard: start at 0xFFFFFFFF, the chunk CRC is the complement.
-uint32_t UpdateCrc(uint32_t crc, const void* bytes, size_t length);
-
-inline uint32_t ReadBE32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline uint16_t ReadBE16(const uint8_t* p) {
-  return uint16_t((p[0] << 8) | p[1]);
-}
-inline void WriteBE32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
-inline void WriteBE16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v >> 8);
-  p[1] = uint8_t(v);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -241,52 +212,8 @@ struct TIHDRData {
   uint8_t InterlaceMethod = 0;
 };
 
-struct TBitmapInfoHeader {
-  uint32_t biSize = 0;
-  int32_t biWidth = 0;
-  int32_t biHeight = 0;  // positive: bottom-up rows
-  uint16_t biPlanes = 0;
-  uint16_t biBitCount = 0;
-  uint32_t biCompression = 0;
-  uint32_t biSizeImage = 0;
-  int32_t biXPelsPerMeter = 0;
-  int32_t biYPelsPerMeter = 0;
-  uint32_t biClrUsed = 0;
-  uint32_t biClrImportant = 0;
-};
-
-struct TMAXBITMAPINFO {
-  TBitmapInfoHeader bmiHeader;
-  std::array<TRGBQuad, 256> bmiColors{};
-};
-
-// A zeroed byte buffer of the image. Large ones come from the system as fresh zero pages,
-// so the decoder's own writes are the first and only pass over them.
-class TZeroedBytes {
- public:
-  void Allocate(size_t size);  // zero-filled; raises std::bad_alloc
-  void Release() {
-    FData.reset();
-    FSize = 0;
-  }
-  void CopyFrom(const TZeroedBytes& source);
-  void Swap(TZeroedBytes& other) {
-    FData.swap(other.FData);
-    std::swap(FSize, other.FSize);
-  }
-  uint8_t* data() const { return FData.get(); }
-  size_t size() const { return FSize; }
-  bool empty() const { return FSize == 0; }
-  uint8_t* begin() const { return FData.get(); }
-  uint8_t* end() const { return FData.get() + FSize; }
-
- private:
-  struct TFree {
-    void operator()(uint8_t* p) const;
-  };
-  std::unique_ptr<uint8_t, TFree> FData;
-  size_t FSize = 0;
-};
+struct TMAXBITMAPINFO;  // the buffers' bitmap description (png_internal.h)
+struct TImageBuffers;   // the decoded image (png_internal.h)
 
 // The header chunk; owns the decoded image:
 //  - pixel rows, bottom-up (image row y at ImageData() + BytesPerRow * (Height - 1 - y)),
@@ -305,8 +232,11 @@ class TChunkIHDR : public TChunk {
   bool LoadFromStream(TStream& stream, const TChunkName& chunkName, uint32_t size) override;
   bool SaveToStream(TStream& stream) override;
 
-  // Builds zeroed buffers for the current IHDRData (through the size budget; a buffer that
-  // cannot be had raises EPNGOutMemory).
+  // Builds zeroed buffers for the current IHDRData through the size budget, and only then
+  // replaces the old ones. When the record has no buffer format (not one of the standard
+  // colour type / bit depth pairs), or a buffer cannot be had (EPNGOutMemory), the header
+  // is left empty: a zero record without buffers, which every operation handles as a
+  // 0 x 0 picture.
   void PrepareImageBuffers();
   void ReleaseImageBuffers();
   // Grey ramp of 2^bitDepth entries (256 for 16), corrected by the owner's GammaTable.
@@ -331,28 +261,35 @@ class TChunkIHDR : public TChunk {
   void SetFilterMethod(uint8_t v) { IHDRData.FilterMethod = v; }
   void SetInterlaceMethod(uint8_t v) { IHDRData.InterlaceMethod = v; }
 
-  // Start of the pixel buffer (the bottom image row); null before PrepareImageBuffers.
-  uint8_t* ImageData() { return FImageData.empty() ? nullptr : FImageData.data(); }
-  const uint8_t* ImageData() const { return FImageData.empty() ? nullptr : FImageData.data(); }
+  // Start of the pixel buffer (the bottom image row); null without buffers.
+  uint8_t* ImageData();
+  const uint8_t* ImageData() const;
   // Low bytes of 16-bit samples (null unless bit depth 16).
-  uint8_t* ExtraImageData() { return FExtraImageData.empty() ? nullptr : FExtraImageData.data(); }
+  uint8_t* ExtraImageData();
   // Alpha plane (null unless colour type 4 or 6 or after CreateAlpha).
-  uint8_t* ImageAlpha() { return FImageAlpha.empty() ? nullptr : FImageAlpha.data(); }
-  const uint8_t* ImageAlpha() const { return FImageAlpha.empty() ? nullptr : FImageAlpha.data(); }
+  uint8_t* ImageAlpha();
+  const uint8_t* ImageAlpha() const;
   // Allocates the alpha plane filled with `fill` (replacing any) / frees it.
   void AllocateAlpha(uint8_t fill);
-  void FreeAlpha() { FImageAlpha.Release(); }
+  void FreeAlpha();
+  // Gives the image an opaque alpha plane and the colour type with alpha (grey 4, RGB 6).
+  // Grey below 8 bits is widened to 8-bit levels first, since grey with alpha exists only
+  // at 8 and 16 bits. All or nothing: when a buffer is refused the image stays as it was.
+  void AddOpaqueAlpha();
 
-  TPalette* ImagePalette() const { return FImagePalette.get(); }
-  void SetImagePalette(std::unique_ptr<TPalette> palette) { FImagePalette = std::move(palette); }
-  bool HasPalette() const { return FHasPalette; }
-  TMAXBITMAPINFO& BitmapInfo() { return FBitmapInfo; }
-  const TMAXBITMAPINFO& BitmapInfo() const { return FBitmapInfo; }
-  int BitsPerPixel() const { return FBitmapInfo.bmiHeader.biBitCount; }
-  uint32_t BytesPerRow() const { return FBytesPerRow; }
+  TPalette* ImagePalette() const;
+  void SetImagePalette(std::unique_ptr<TPalette> palette);
+  bool HasPalette() const;
+  // The colour table of indexed buffers (blue, green, red) and the number of entries used.
+  const std::array<TRGBQuad, 256>& ColorTable() const;
+  uint32_t ColorsUsed() const;
+  TMAXBITMAPINFO& BitmapInfo();
+  const TMAXBITMAPINFO& BitmapInfo() const;
+  int BitsPerPixel() const;
+  uint32_t BytesPerRow() const;
 
   // Image row y counted from the top (no range check).
-  uint8_t* PixelRow(uint32_t y) { return ImageData() + size_t(FBytesPerRow) * (Height() - 1 - y); }
+  uint8_t* PixelRow(uint32_t y);
   // The pixel buffer as a framework view (negative stride: bottom-up storage).
   TPixelView ImageView();
 
@@ -360,58 +297,21 @@ class TChunkIHDR : public TChunk {
   void ResizeBuffers(uint32_t cx, uint32_t cy);
 
  private:
-  TZeroedBytes FImageData;
-  TZeroedBytes FExtraImageData;
-  TZeroedBytes FImageAlpha;
-  std::unique_ptr<TPalette> FImagePalette;
-  bool FHasPalette = false;
-  TMAXBITMAPINFO FBitmapInfo;
-  uint32_t FBytesPerRow = 0;
+  void InstallBuffers(std::unique_ptr<TImageBuffers> buffers);
+  std::unique_ptr<TImageBuffers> FBuffers;
 };
 
-struct TIdatInflate;  // decoder state of one load (png_decode.cpp)
-struct TIdatDeflate;  // encoder state of one save (png_encode*.cpp)
-
 // The image data. One object stands for all IDAT chunks of a file: loading decodes the
-// whole image, saving encodes it into as many IDAT chunks as needed.
+// whole image, saving encodes it into as many IDAT chunks as needed. The row buffers and
+// the zlib state live only inside one load or save (png_decode.cpp, png_encode*.cpp).
 class TChunkIDAT : public TChunk {
  public:
-  explicit TChunkIDAT(TPngImage* owner);
-  ~TChunkIDAT() override;
+  using TChunk::TChunk;
   static const char* StaticClassName() { return "TChunkIDAT"; }
   const TChunkClass& ClassType() const override { return ChunkClassOf<TChunkIDAT>(); }
 
   bool LoadFromStream(TStream& stream, const TChunkName& chunkName, uint32_t size) override;
-  bool SaveToStream(TStream& stream) override;  // encoding side
-
- protected:
-  // --- decoding (png_decode*.cpp)
-  size_t ReadIdatBytes(TIdatInflate& z, uint8_t* buffer, size_t count);
-  void UnfilterRow();
-  void DecodeRowsPlain(TIdatInflate& z);
-  void DecodeRowsAdam7(TIdatInflate& z);
-  void FinishLastChunk(TIdatInflate& z);
-  void InstallGrayPalette();
-
-  // --- encoding (png_encode*.cpp)
-  void EncodeRowsPlain(TIdatDeflate& z);
-  void EncodeRowsAdam7(TIdatDeflate& z);
-  // Filter type (0..4) for the row in Encode_Buffer[5]; leaves the raw row in buffer 0.
-  int ChooseRowFilter();
-  void WriteIdatBytes(TIdatDeflate& z, const uint8_t* buffer, size_t length);
-  void FinishIdat(TIdatDeflate& z);
-  void EmitIdatChunk(TStream& stream, const uint8_t* data, uint32_t length);
-
- public:
-  TChunkIHDR* Header = nullptr;
-  uint32_t ImageWidth = 0;
-  uint32_t ImageHeight = 0;
-  uint32_t Row_Bytes = 0;
-  uint32_t Offset = 0;
-  std::array<std::vector<uint8_t>, 6> Encode_Buffer;
-  std::array<std::vector<uint8_t>, 2> Row_Buffer;
-  int RowUsed = 0;
-  int64_t EndPos = 0;
+  bool SaveToStream(TStream& stream) override;
 };
 
 class TChunkPLTE : public TChunk {
@@ -542,10 +442,6 @@ class TChunkzTXt : public TChunktEXt {
   bool LoadFromStream(TStream& stream, const TChunkName& chunkName, uint32_t size) override;
   bool SaveToStream(TStream& stream) override;
 };
-
-// Whole-buffer zlib helpers (compressed text). False on any zlib failure.
-bool InflateBuffer(const uint8_t* input, size_t size, std::string& output);
-bool DeflateBuffer(const std::string& input, int level, std::vector<uint8_t>& output);
 
 // ---------------------------------------------------------------------------------------
 // The chunk list of an image

@@ -252,7 +252,17 @@ TEST(Palettes, FixedPalettesAndNearestIndex) {
   EXPECT_EQ(d20.ColorOf(19), clWhite);
   const TPalette& h = HalftonePalette256();
   ASSERT_EQ(h.Count(), 256);
-  EXPECT_EQ(h, HalftonePalette256());
+  // The 6 x 6 x 6 cube of steps of 51 after the first ten system colours, blue fastest,
+  // then twenty greys 8, 20, ... 236, then the last ten system colours (white last).
+  EXPECT_EQ(h.ColorOf(10), RGBColor(0, 0, 0));
+  EXPECT_EQ(h.ColorOf(11), RGBColor(0, 0, 51));
+  EXPECT_EQ(h.ColorOf(16), RGBColor(0, 51, 0));
+  EXPECT_EQ(h.ColorOf(46), RGBColor(51, 0, 0));
+  EXPECT_EQ(h.ColorOf(10 + 3 * 36 + 2 * 6 + 1), RGBColor(153, 102, 51));
+  EXPECT_EQ(h.ColorOf(225), RGBColor(255, 255, 255));
+  EXPECT_EQ(h.ColorOf(226), RGBColor(8, 8, 8));
+  EXPECT_EQ(h.ColorOf(245), RGBColor(236, 236, 236));
+  EXPECT_EQ(h.ColorOf(255), clWhite);
   EXPECT_EQ(h.ColorOf(h.NearestIndex(clWhite)), clWhite);
   EXPECT_EQ(h.ColorOf(h.NearestIndex(clBlack)), clBlack);
   EXPECT_EQ(d20.NearestIndex(RGBColor(250, 3, 3)), d20.NearestIndex(clRed));

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "file_bytes.h"
 #include "framework.h"
 #include "testdata.h"
 
@@ -11,11 +12,7 @@ inline std::string TestData(const std::string& relative) {
   return vitrelle_test::TestDataPath(relative);
 }
 
-inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  TMemoryStream s;
-  s.LoadFromFile(path);
-  return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size());
-}
+using vitrelle_test::ReadFileBytes;
 
 // Loads BMP bytes into a fresh bitmap.
 inline void LoadBmpBytes(const std::vector<uint8_t>& bytes, TBitmap& bmp) {

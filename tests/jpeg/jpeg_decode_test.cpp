@@ -2,6 +2,7 @@
 // palettes, CMYK, progressive files, damaged and hostile input.
 #include <stdexcept>
 
+#include "jpeg_glue.h"
 #include "jpeg_test_util.h"
 
 namespace {
@@ -106,9 +107,16 @@ TEST(JpegDecode, GrayscaleAndPaletteOutput) {
   ExpectSameAsLibrary(file, image, DecodeOptions{1, true});
   image.SetGrayscale(false);
   image.SetPixelFormat(jf8Bit);
+  image.SetPaletteModified(false);  // loading and the setting both mark it
   ExpectSameAsLibrary(file, image, DecodeOptions{1, false, true});
   EXPECT_LE(image.Bitmap()->ColorTable().size(), 236u);
-  EXPECT_TRUE(image.PaletteModified());
+  EXPECT_TRUE(image.PaletteModified());  // the decoder's colour map became the palette
+
+  TJPEGImage trueColour;
+  LoadBytes(trueColour, file);
+  trueColour.SetPaletteModified(false);
+  ASSERT_EQ(trueColour.Bitmap()->BitCount(), 24);
+  EXPECT_FALSE(trueColour.PaletteModified());  // no colour map, no new palette
 
   const Bytes grayFile = MakeJpeg(40, 30, EncodeOptions{90, false, true});
   TJPEGImage gray;
@@ -117,19 +125,38 @@ TEST(JpegDecode, GrayscaleAndPaletteOutput) {
   ExpectSameAsLibrary(grayFile, gray);
 }
 
-TEST(JpegDecode, ProgressiveDisplayEndsWithTheFullPicture) {
-  const Bytes file = MakeJpeg(160, 120, EncodeOptions{90, true, false});
+// With progressive display the picture is output once per scan as the data comes in:
+// the rows reported as decoded add up to several more passes over the picture than
+// without it, where they come once after all scans were read (twice with the two-pass
+// colour quantiser of 8-bit output). Either way the result is the full picture.
+TEST(JpegDecode, ProgressiveDisplayShowsThePictureScanByScan) {
+  const int64_t interval = JpegReportIntervalMs;
+  JpegReportIntervalMs = 0;  // every change of the percentage is reported
+  const Bytes file = MakeJpeg(64, 600, EncodeOptions{90, true, false});
   for (TJPEGPixelFormat format : {jf24Bit, jf8Bit}) {
-    TJPEGImage image;
-    LoadBytes(image, file);
-    image.SetProgressiveDisplay(true);
-    image.SetPixelFormat(format);
-    int reports = 0;
-    image.OnProgress = [&](TGraphic&, TProgressStage, uint8_t, bool, const TRect&,
-                           const std::string&) { ++reports; };
-    ExpectSameAsLibrary(file, image, DecodeOptions{1, false, format == jf8Bit});
-    EXPECT_GE(reports, 2);  // starting and ending at least
+    int rowsAtOnce = 0;
+    for (bool progressive : {false, true}) {
+      SCOPED_TRACE(std::to_string(format) + (progressive ? " progressive" : " at once"));
+      TJPEGImage image;
+      LoadBytes(image, file);
+      image.SetProgressiveDisplay(progressive);
+      image.SetPixelFormat(format);
+      int rows = 0, ends = 0;
+      image.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect& r,
+                             const std::string&) {
+        if (stage == psRunning) rows += r.Height();
+        if (stage == psEnding) ++ends;
+      };
+      ExpectSameAsLibrary(file, image, DecodeOptions{1, false, format == jf8Bit});
+      EXPECT_EQ(ends, 1);
+      if (progressive)
+        EXPECT_GE(rows, rowsAtOnce + 2 * 600);
+      else
+        EXPECT_LE(rows, format == jf8Bit ? 2 * 600 : 600);
+      rowsAtOnce = rows;
+    }
   }
+  JpegReportIntervalMs = interval;
 }
 
 TEST(JpegDecode, TruncatedFileGivesAPartialPicture) {

@@ -111,4 +111,25 @@ TEST(JpegEncode, AbortDuringCompressionLeavesEmptyData) {
   EXPECT_FALSE(SaveBytes(image).empty());
 }
 
+// The copy to 24 bits is refused by the size budget: no data is left behind, so a later
+// save compresses again (and fails again) instead of writing nothing.
+TEST(JpegEncode, FailedCompressionLeavesNoData) {
+  auto bitmap = PatternBitmap(1000, 1000);
+  bitmap->SetPixelFormat(pf8bit);  // 1 000 000 bytes; its 24-bit copy takes 3 000 000
+  TJPEGImage image;
+  image.Assign(*bitmap);
+  const uint64_t saved = GetImageBudget();
+  SetImageBudget(2000000);
+  EXPECT_THROW(SaveBytes(image), EOutOfResources);
+  EXPECT_TRUE(image.JPEGData().Data() == nullptr);
+  EXPECT_FALSE(image.Empty());  // the bitmap is still there
+  EXPECT_THROW(SaveBytes(image), EOutOfResources);
+  SetImageBudget(saved);
+  const Bytes file = SaveBytes(image);
+  ASSERT_FALSE(file.empty());
+  const Reference decoded = DecodeWithLibrary(file);
+  EXPECT_EQ(decoded.width, 1000);
+  EXPECT_EQ(decoded.height, 1000);
+}
+
 }  // namespace

@@ -16,15 +16,14 @@
 #include <jerror.h>
 // clang-format on
 
+#include "file_bytes.h"
 #include "jpeg.h"
 #include "testdata.h"
 
 using Bytes = std::vector<uint8_t>;
 
 inline Bytes ReadTestFile(const std::string& name) {
-  std::ifstream f(vitrelle_test::TestDataPath("jpeg/" + name), std::ios::binary);
-  EXPECT_TRUE(f.good()) << name;
-  return Bytes(std::istreambuf_iterator<char>(f), {});
+  return vitrelle_test::ReadFileBytes(vitrelle_test::TestDataPath("jpeg/" + name));
 }
 
 // Fatal errors in the helpers fail the test through a jump back to the caller.

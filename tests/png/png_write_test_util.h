@@ -13,6 +13,7 @@
 #include <zlib.h>
 
 #include "framework.h"
+#include "libpng_oracle.h"
 #include "pngimage.h"
 #include "testdata.h"
 
@@ -50,13 +51,13 @@ inline std::vector<TChunkRecord> ParseChunks(const std::vector<uint8_t>& file) {
   if (file.size() < 8 || std::memcmp(file.data(), kSignature, 8) != 0) return chunks;
   size_t pos = 8;
   while (pos + 12 <= file.size()) {
-    const uint32_t length = ReadBE32(&file[pos]);
+    const uint32_t length = vitrelle_test::BigEndian32(&file[pos]);
     if (pos + 12 + size_t(length) > file.size()) break;
     TChunkRecord c;
     c.Name.assign(reinterpret_cast<const char*>(&file[pos + 4]), 4);
     c.Data.assign(file.begin() + long(pos + 8), file.begin() + long(pos + 8 + length));
     const uLong crc = crc32(0L, &file[pos + 4], uInt(length + 4));
-    c.CrcOk = crc == ReadBE32(&file[pos + 8 + length]);
+    c.CrcOk = crc == vitrelle_test::BigEndian32(&file[pos + 8 + length]);
     chunks.push_back(std::move(c));
     pos += 12 + size_t(length);
   }
@@ -74,7 +75,7 @@ inline std::vector<uint8_t> WithoutChunk(const std::vector<uint8_t>& file, const
   std::vector<uint8_t> out(file.begin(), file.begin() + 8);
   size_t pos = 8;
   while (pos + 12 <= file.size()) {
-    const size_t end = pos + 12 + ReadBE32(&file[pos]);
+    const size_t end = pos + 12 + vitrelle_test::BigEndian32(&file[pos]);
     if (end > file.size()) break;
     if (std::memcmp(&file[pos + 4], name, 4) != 0)
       out.insert(out.end(), file.begin() + long(pos), file.begin() + long(end));
@@ -83,11 +84,7 @@ inline std::vector<uint8_t> WithoutChunk(const std::vector<uint8_t>& file, const
   return out;
 }
 
-inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  TMemoryStream stream;
-  stream.LoadFromFile(path);
-  return StreamBytes(stream);
-}
+using vitrelle_test::ReadFileBytes;
 
 // The inflated image data of all IDAT chunks.
 inline std::vector<uint8_t> InflateIdat(const std::vector<TChunkRecord>& chunks) {
@@ -113,66 +110,11 @@ inline std::vector<uint8_t> InflateIdat(const std::vector<TChunkRecord>& chunks)
   return out;
 }
 
-// A picture as libpng reads it: 8-bit RGBA after expansion (palette, low bit depths, tRNS
-// to alpha, grey to RGB), 16-bit samples cut to their high byte, no gamma applied.
-struct TOracleImage {
-  bool Ok = false;
-  std::string Error;
-  uint32_t Width = 0;
-  uint32_t Height = 0;
-  std::vector<uint8_t> Rgba;
-  const uint8_t* Pixel(uint32_t x, uint32_t y) const { return &Rgba[(size_t(y) * Width + x) * 4]; }
-};
-
-namespace detail {
-struct TReadState {
-  const std::vector<uint8_t>* Bytes;
-  size_t Pos;
-};
-inline void ReadFromMemory(png_structp png, png_bytep out, png_size_t count) {
-  auto* s = static_cast<TReadState*>(png_get_io_ptr(png));
-  if (s->Pos + count > s->Bytes->size()) png_error(png, "read past the end");
-  std::memcpy(out, s->Bytes->data() + s->Pos, count);
-  s->Pos += count;
-}
-inline void OnError(png_structp png, png_const_charp message) {
-  auto* text = static_cast<std::string*>(png_get_error_ptr(png));
-  *text = message;
-  png_longjmp(png, 1);
-}
-inline void OnWarning(png_structp, png_const_charp) {}
-}  // namespace detail
-
-// keep16: 16-bit files keep both bytes of their samples (8 bytes per pixel, big-endian).
+// A picture as libpng reads it: RGBA after expansion (palette, low bit depths, tRNS to
+// alpha, grey to RGB), 16-bit samples cut to their high byte unless keep16, no gamma.
+using TOracleImage = vitrelle_test::TLibpngImage;
 inline TOracleImage DecodeWithLibpng(const std::vector<uint8_t>& bytes, bool keep16 = false) {
-  TOracleImage result;
-  detail::TReadState state{&bytes, 0};
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &result.Error, detail::OnError,
-                                           detail::OnWarning);
-  png_infop info = png_create_info_struct(png);
-  std::vector<png_bytep> rows;
-  if (setjmp(png_jmpbuf(png)) == 0) {
-    png_set_read_fn(png, &state, detail::ReadFromMemory);
-    png_read_info(png, info);
-    png_set_expand(png);
-    const bool wide = keep16 && png_get_bit_depth(png, info) == 16;
-    if (!wide) png_set_strip_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, wide ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    result.Width = png_get_image_width(png, info);
-    result.Height = png_get_image_height(png, info);
-    const size_t rowBytes = png_get_rowbytes(png, info);
-    result.Rgba.assign(rowBytes * result.Height, 0);
-    rows.resize(result.Height);
-    for (uint32_t y = 0; y < result.Height; ++y) rows[y] = &result.Rgba[size_t(y) * rowBytes];
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
-    result.Ok = true;
-  }
-  png_destroy_read_struct(&png, &info, nullptr);
-  return result;
+  return vitrelle_test::DecodeWithLibpng(bytes, vitrelle_test::TLibpngOptions{keep16, true, 0});
 }
 
 // A bitmap whose pixel (x, y) has the colour colorOf(x, y).

@@ -248,8 +248,7 @@ TEST(PngDrawPixelInformation, SizeFollowsPhysUnlessZero) {
 TEST(PngAssignTo, ConvertedBitmapDrawsLikeTheImage) {
   // The bitmap holds premultiplied colours; drawing it must not multiply them again.
   auto png = MakeRgbaImage(
-      4, 1, [](int, int) { return RGBColor(0, 120, 240); },
-      [](int x, int) { return x * 80; });
+      4, 1, [](int, int) { return RGBColor(0, 120, 240); }, [](int x, int) { return x * 80; });
   TBitmap bitmap;
   bitmap.Assign(*png);
   auto direct = MakeCanvas(4, 1, clWhite);

@@ -83,8 +83,8 @@ TEST(PngWriteBitmap, TrueColourBitmapWithDefaults) {
   for (const auto& c : chunks) EXPECT_TRUE(c.CrcOk) << c.Name;
   const auto& ihdr = chunks.front().Data;
   ASSERT_EQ(ihdr.size(), 13u);
-  EXPECT_EQ(ReadBE32(&ihdr[0]), 37u);
-  EXPECT_EQ(ReadBE32(&ihdr[4]), 23u);
+  EXPECT_EQ(vitrelle_test::BigEndian32(&ihdr[0]), 37u);
+  EXPECT_EQ(vitrelle_test::BigEndian32(&ihdr[4]), 23u);
   EXPECT_EQ(ihdr[8], 8);   // bit depth
   EXPECT_EQ(ihdr[9], 2);   // RGB
   EXPECT_EQ(ihdr[12], 0);  // not interlaced

@@ -112,6 +112,40 @@ TEST(PngLoad, CopiesAreIndependentAndComplete) {
   EXPECT_EQ(copy.GetPixels(2, 0), image.GetPixels(2, 0));
   copy.SetPixels(0, 0, clWhite);
   EXPECT_NE(copy.Scanline(0)[0], image.Scanline(0)[0]);
+
+  // The low bytes of 16-bit samples come with the copy.
+  TPngImage wide;
+  Load(wide, SimplePng(2, 1, 16, 0, RawRows({0x12, 0x34, 0x56, 0x78}, 4, 1)));
+  TPngImage wideCopy;
+  wideCopy.Assign(wide);
+  ASSERT_NE(wideCopy.ExtraScanline(0), nullptr);
+  EXPECT_EQ(wideCopy.Scanline(0)[1], 0x56);
+  EXPECT_EQ(wideCopy.ExtraScanline(0)[0], 0x34);
+  EXPECT_EQ(wideCopy.ExtraScanline(0)[1], 0x78);
+}
+
+// With a gAMA chunk an RGB colour key names the file samples of the pixels that show the
+// given colour: it reads back as that colour and is drawn transparent there.
+TEST(PngAncillary, RgbColourKeyFollowsTheGammaOfThePixels) {
+  Bytes g;
+  Put32(g, 100000);  // brightens: file sample 128 shows as 186 (hand-worked)
+  TPngImage image;
+  Load(image, SimplePng(2, 1, 8, 2, RawRows({128, 1, 0, 9, 9, 9}, 6, 1), Chunk("gAMA", g)));
+  ASSERT_EQ(image.GetPixels(0, 0), RGBColor(186, 21, 0));
+  image.SetTransparentColor(RGBColor(186, 21, 0));
+  const auto* trns = image.Chunks().Find<TChunktRNS>();
+  ASSERT_NE(trns, nullptr);
+  EXPECT_EQ(Bytes(trns->PaletteValues.begin(), trns->PaletteValues.begin() + 6),
+            (Bytes{0, 128, 0, 1, 0, 0}));
+  EXPECT_EQ(image.TransparentColor(), RGBColor(186, 21, 0));
+  TBitmap target;
+  target.SetPixelFormat(pf24bit);
+  target.SetSize(2, 1);
+  target.Canvas().Brush.Color = clBlue;
+  target.Canvas().FillRect(Rect(0, 0, 2, 1));
+  image.Draw(target.Canvas(), Rect(0, 0, 2, 1));
+  EXPECT_EQ(target.PixelColor(0, 0), clBlue);
+  EXPECT_NE(target.PixelColor(1, 0), clBlue);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -154,8 +188,8 @@ TEST(PngChunkList, CreateBlank) {
   EXPECT_THROW(TPngImage::CreateBlank(6, 4, 10, 10), EPNGInvalidSpec);
   auto grey = TPngImage::CreateBlank(0, 8, 10, 10);
   EXPECT_EQ(grey->Chunks().Find<TChunkPLTE>(), nullptr);
-  EXPECT_EQ(grey->Header().BitmapInfo().bmiHeader.biClrUsed, 256u);
-  EXPECT_EQ(grey->Header().BitmapInfo().bmiColors[200].rgbGreen, 200);
+  EXPECT_EQ(grey->Header().ColorsUsed(), 256u);
+  EXPECT_EQ(grey->Header().ColorTable()[200].rgbGreen, 200);
   auto rgba = TPngImage::CreateBlank(6, 8, 5, 5);
   EXPECT_EQ(rgba->AlphaScanline(4)[4], 0);
   EXPECT_FALSE(rgba->BeingCreated);
@@ -218,6 +252,11 @@ TEST(PngAncillary, SettingTheTransparentColour) {
 
   auto rgba = TPngImage::CreateBlank(COLOR_RGBALPHA, 8, 2, 2);
   EXPECT_THROW(rgba->SetTransparentColor(clRed), EPNGCannotChangeTransparent);
+
+  TPngImage empty;  // no header, no pixel to take the colour: nothing happens
+  EXPECT_NO_THROW(empty.SetTransparentColor(clRed));
+  EXPECT_TRUE(empty.Empty());
+  EXPECT_EQ(empty.TransparencyMode(), ptmNone);
 
   // Grey keys are samples of the image's own depth and read back as the grey drawn.
   for (int depth : {1, 2, 4, 8, 16}) {

@@ -133,6 +133,33 @@ TEST(PngDecode, TrailingBytesInALargeChunkAreReadBeforeItsCrc) {
   EXPECT_EQ(image.Scanline(7)[2], raw[7 * 4 + 3]);
 }
 
+// A sound file: one IDAT chunk of 65537 bytes holding a stored (uncompressed) zlib block.
+// The rows are complete inside the first 65535-byte piece, while the last two bytes of the
+// stream's Adler-32 check are still unread; its CRC follows them. libpng reads the file.
+TEST(PngDecode, ChunkCrcIsReadAfterTheRestOfTheChunk) {
+  const uint32_t width = 325, height = 201;  // (325 + 1) x 201 = 65526 bytes of rows
+  Bytes pixels(size_t(width) * height);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i * 7 / 3);
+  const Bytes raw = RawRows(pixels, width, height);
+  ASSERT_EQ(raw.size(), 65526u);
+  Bytes stream = {0x78,
+                  0x01,
+                  0x01,
+                  uint8_t(raw.size()),
+                  uint8_t(raw.size() >> 8),
+                  uint8_t(~raw.size()),
+                  uint8_t(~raw.size() >> 8)};
+  stream.insert(stream.end(), raw.begin(), raw.end());
+  Put32(stream, uint32_t(adler32(adler32(0, nullptr, 0), raw.data(), uInt(raw.size()))));
+  ASSERT_EQ(stream.size(), 65537u);
+  const Bytes file =
+      Concat({Signature(), Ihdr(width, height, 8, 0), Chunk("IDAT", stream), Chunk("IEND", {})});
+  ASSERT_TRUE(DecodeWithLibpng(file).Ok);
+  TPngImage image;
+  ASSERT_NO_THROW(Load(image, file));
+  EXPECT_EQ(CountMismatches(image, file), 0);
+}
+
 TEST(PngDecode, UnknownFilterTypeLeavesTheRowAsItIs) {
   const Bytes raw = {0, 10, 20, 30, 5, 1, 2, 3, 2, 1, 1, 1};  // rows: none, type 5, up
   TPngImage image;

@@ -16,19 +16,21 @@ uint8_t Over(uint8_t back, uint8_t c, uint8_t a) {
   return uint8_t((back * (255 - a) + c * a + 127) / 255);
 }
 
-// The picture as drawn over white: libpng's colours with our gamma, its alpha (tRNS
-// expanded) composed with the rule of the picture's transparency path.
+// The picture as drawn over white: libpng's colours with libpng's gamma correction, its
+// alpha (tRNS expanded) composed with the rule of the picture's transparency path.
 std::vector<TColor> ExpectedOverWhite(TPngImage& image, const Bytes& file) {
-  Decoded ref;
-  EXPECT_TRUE(DecodeWithLibpng(file, ref, true));
-  const auto gamma = GammaFor(ref.HasGamma ? ref.FileGamma : 0);
+  const TLibpngImage ref = DecodeWithLibpng(file);
+  EXPECT_TRUE(ref.Ok) << ref.Error;
+  std::array<uint8_t, 256> gamma{};
+  for (int i = 0; i < 256; ++i) gamma[size_t(i)] = uint8_t(i);
+  if (ref.HasGamma) gamma = LibpngGammaTable(ref.FileGamma);
   const TPNGTransparencyMode mode = image.TransparencyMode();
   std::vector<TColor> out;
   for (size_t i = 0; i < size_t(ref.Width) * ref.Height; ++i) {
-    const uint8_t* c = &ref.Rgb[3 * i];
+    const uint8_t* c = &ref.Rgba[4 * i];
     uint8_t r = gamma[c[0]], g = gamma[c[1]], b = gamma[c[2]];
     if (ref.ColorType == PNG_COLOR_TYPE_GRAY_ALPHA) r = c[0], g = c[1], b = c[2];
-    const uint8_t a = ref.Alpha.empty() ? 255 : ref.Alpha[i];
+    const uint8_t a = c[3];
     if (mode == ptmBit && a == 0) {
       r = g = b = 255;
     } else if (mode == ptmPartial && ref.ColorType == PNG_COLOR_TYPE_PALETTE) {
@@ -61,10 +63,14 @@ TEST(PngRender, SuiteDrawnOverWhiteMatchesLibpng) {
   int filesWithDifferences = 0;
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
-    const Bytes file = ReadFile(SuiteFile(name));
+    const Bytes file = ReadFileBytes(SuiteFile(name));
     TPngImage image;
     Load(image, file);
     const std::vector<TColor> want = ExpectedOverWhite(image, file);
+    // Gammas within libpng's significance threshold: libpng's levels may be 1 apart.
+    const TLibpngImage info = DecodeWithLibpng(file);
+    const bool libpngKeepsLevels =
+        info.HasGamma && !vitrelle_test::LibpngCorrectsGamma(info.FileGamma);
     TBitmap target;
     target.SetPixelFormat(pf24bit);
     target.SetSize(image.Width(), image.Height());
@@ -76,7 +82,11 @@ TEST(PngRender, SuiteDrawnOverWhiteMatchesLibpng) {
       for (int x = 0; x < image.Width(); ++x) {
         const TColor got = target.PixelColor(x, y);
         const TColor expected = want[size_t(y) * size_t(image.Width()) + size_t(x)];
-        if (got != expected && bad++ < 2)
+        const bool near = libpngKeepsLevels &&
+                          std::abs(int(got & 255) - int(expected & 255)) <= 1 &&
+                          std::abs(int((got >> 8) & 255) - int((expected >> 8) & 255)) <= 1 &&
+                          std::abs(int((got >> 16) & 255) - int((expected >> 16) & 255)) <= 1;
+        if (got != expected && !near && bad++ < 2)
           ADD_FAILURE() << x << "," << y << " got " << std::hex << got << " want " << expected;
       }
     if (bad) ++filesWithDifferences;

@@ -12,7 +12,7 @@ namespace {
 Bytes ChunkData(const Bytes& file, const std::string& name) {
   size_t pos = 8;
   while (pos + 12 <= file.size()) {
-    const uint32_t length = ReadBE32(&file[pos]);
+    const uint32_t length = vitrelle_test::BigEndian32(&file[pos]);
     if (std::string(reinterpret_cast<const char*>(&file[pos + 4]), 4) == name)
       return Bytes(file.begin() + long(pos + 8), file.begin() + long(pos + 8 + length));
     pos += 12 + length;
@@ -27,9 +27,9 @@ TEST(PngRoundTrip, TwoBitGreyIsWrittenAsFourBitWithTheSameLevels) {
   Load(image, WriteWithLibpng(4, 1, 2, 0, false, {0x1B}));
   const Bytes saved = Save(image);
   EXPECT_EQ(ChunkData(saved, "IHDR")[8], 4);
-  Decoded ref;
-  ASSERT_TRUE(DecodeWithLibpng(saved, ref));
-  EXPECT_EQ(ref.Rgb, (Bytes{0, 0, 0, 85, 85, 85, 170, 170, 170, 255, 255, 255}));
+  const TLibpngImage ref = DecodeWithLibpng(saved);
+  ASSERT_TRUE(ref.Ok) << ref.Error;
+  EXPECT_EQ(ref.Rgb(), (Bytes{0, 0, 0, 85, 85, 85, 170, 170, 170, 255, 255, 255}));
 }
 
 TEST(PngRoundTrip, TwoBitGreyColourKeyStaysATwoBitSample) {
@@ -45,9 +45,9 @@ TEST(PngRoundTrip, TwoBitGreyColourKeyIsWidenedWithThePixels) {
   Load(image, SimplePng(4, 1, 2, 0, RawRows({0x1B}, 1, 1), Chunk("tRNS", {0, 2})));
   const Bytes saved = Save(image);
   EXPECT_EQ(ChunkData(saved, "tRNS"), (Bytes{0, 10}));
-  Decoded ref;
-  ASSERT_TRUE(DecodeWithLibpng(saved, ref, true));
-  EXPECT_EQ(ref.Alpha, (Bytes{255, 255, 0, 255}));
+  const TLibpngImage ref = DecodeWithLibpng(saved);
+  ASSERT_TRUE(ref.Ok) << ref.Error;
+  EXPECT_EQ(ref.Alpha(), (Bytes{255, 255, 0, 255}));
 }
 
 TEST(PngRoundTrip, InterlaceFollowsTheImageSetting) {
@@ -78,10 +78,11 @@ TEST(PngRoundTrip, AddedAlphaIsWrittenOpaque) {
   image.CreateAlpha();
   const Bytes saved = Save(image);
   EXPECT_EQ(ChunkData(saved, "IHDR")[9], 6);
-  Decoded ref;
-  ASSERT_TRUE(DecodeWithLibpng(saved, ref));
-  EXPECT_EQ(ref.Alpha, Bytes(4, 255));
-  EXPECT_EQ(ref.Rgb, Bytes(12, 77));
+  const TLibpngImage ref = DecodeWithLibpng(saved);
+  ASSERT_TRUE(ref.Ok) << ref.Error;
+  EXPECT_TRUE(ref.HasAlpha);
+  EXPECT_EQ(ref.Alpha(), Bytes(4, 255));
+  EXPECT_EQ(ref.Rgb(), Bytes(12, 77));
 }
 
 TEST(PngRoundTrip, PaletteAndTransparencyKeepTheirFileValues) {

@@ -66,7 +66,7 @@ TEST(PngSuite, CorruptFilesAreRefusedWithTheFittingError) {
     if (name[0] != 'x') continue;
     ++seen;
     ASSERT_TRUE(expected.count(name)) << name;
-    const Bytes file = ReadFile(SuiteFile(name));
+    const Bytes file = ReadFileBytes(SuiteFile(name));
     EXPECT_TRUE(expected.at(name)([&] {
       TPngImage image;
       Load(image, file);
@@ -81,14 +81,14 @@ TEST(PngSuite, ValidFilesMatchLibpng) {
   for (const std::string& name : SuiteNames()) {
     if (name[0] == 'x') continue;
     SCOPED_TRACE(name);
-    const Bytes file = ReadFile(SuiteFile(name));
-    Decoded ref;
-    ASSERT_TRUE(DecodeWithLibpng(file, ref));
+    const Bytes file = ReadFileBytes(SuiteFile(name));
+    const TLibpngImage ref = DecodeWithLibpng(file);
+    ASSERT_TRUE(ref.Ok) << ref.Error;
     TPngImage image;
     ASSERT_NO_THROW(Load(image, file));
     ASSERT_EQ(uint32_t(image.Width()), ref.Width);
     ASSERT_EQ(uint32_t(image.Height()), ref.Height);
-    if (ref.HasGamma && GammaFor(ref.FileGamma)[128] != 128) ++corrected;
+    if (ref.HasGamma && LibpngGammaTable(ref.FileGamma)[128] != 128) ++corrected;
     EXPECT_EQ(CountMismatches(image, file), 0);
     ++checked;
   }
