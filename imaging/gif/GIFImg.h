@@ -863,8 +863,9 @@ class TGIFImage : public TGraphic {
 
 // The 216-colour web palette: entry 36 r + 6 g + b is (51 r, 51 g, 51 b).
 std::unique_ptr<TPalette> CreateWebPalette();
-// Reduces any bitmap to 8 bits per pixel; this build knows rmNone (a 24-bit copy) only
-// and raises the framework's abstract error for the others.
+// Reduces any bitmap to an 8-bit paletted bitmap (rmNone: a 24-bit copy). The source is
+// left converted to 24 bits. Palette serves rmPalette, ReductionBits the quantizing
+// reductions.
 std::unique_ptr<TBitmap> ReduceBitmapColors(TBitmap& Bitmap, TColorReduction ColorReduction,
                                             TDitherMode DitherMode, const TPalette* Palette,
                                             int ReductionBits);
