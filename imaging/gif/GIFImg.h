@@ -7,7 +7,8 @@
 // gif_colormap_owners, gif_stream (sub-block adapters), gif_header (header, trailer),
 // gif_lzw_decode, gif_lzw_encode, gif_frame (buffer, bounds, blocks), gif_frame_draw,
 // gif_frame_import, gif_frame_optimize (crop, merge), gif_extensions, gif_ext_registry,
-// gif_ext_app, gif_text, gif_image, gif_image_draw, gif_reduce, gif_register. Internals
+// gif_ext_app, gif_text, gif_image, gif_image_draw, gif_reduce (colour reduction and
+// dithering, mapped in gif_reduce.h), gif_register. Internals
 // shared between them are in gif_glue.h.
 #pragma once
 

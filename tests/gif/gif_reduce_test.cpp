@@ -403,3 +403,38 @@ TEST(ReduceBitmapColors, HostileSizesAndPalettes) {
   ExpectGIFError([&] { ReduceBitmapColors(broken, rmPalette, dmNearest, &empty, 8); },
                  "Palette vide, incorrecte ou manquante");
 }
+
+TEST(DitheredFrame, WebPaletteMaskAndTheTransparentColoursEntry) {
+  TGIFImage image;
+  image.SetDithering(gdEnabled);
+  ASSERT_TRUE(image.ShouldDither());
+  for (TColor c : {clBlack, clRed, clBlue, clWhite, RGBColor(100, 100, 100)})
+    image.GlobalColorMap().Add(c);
+  TGIFFrame* frame = TGIFFrame::Create(&image);
+  frame->ApplyBounds(0, 0, 4, 2);
+  frame->AddTransparency(3);
+  const uint8_t pixels[2][4] = {{1, 1, 3, 3}, {0, 2, 2, 1}};
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) frame->Scanline(y)[x] = pixels[y][x];
+  TBitmap* bitmap = frame->Bitmap();
+  ASSERT_NE(bitmap, nullptr);
+  ASSERT_EQ(bitmap->PixelFormat(), pf8bit);
+  // Web colours are met exactly; under the transparent pixels lies white's own entry.
+  const uint8_t expected[2][4] = {{180, 180, 215, 215}, {0, 5, 5, 180}};
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(IndexAt(*bitmap, x, y), expected[y][x]) << x << "," << y;
+  EXPECT_EQ(TableColor(*bitmap, 215), clWhite);
+  ASSERT_NE(frame->Mask(), nullptr);
+  EXPECT_EQ(frame->Mask()->GetScanline(0)[0], 0x30);  // bits of columns 2 and 3
+  EXPECT_EQ(frame->Mask()->GetScanline(1)[0], 0x00);
+  // A grey between two cube steps is dithered over both of them.
+  TGIFFrame* grey = TGIFFrame::Create(&image);
+  grey->ApplyBounds(0, 0, 16, 16);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) grey->Scanline(y)[x] = 4;
+  std::set<int> used;
+  TBitmap* g = grey->Bitmap();
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) used.insert(IndexAt(*g, x, y));
+  EXPECT_EQ(used, (std::set<int>{43, 86}));  // (51,51,51) and (102,102,102)
+}
