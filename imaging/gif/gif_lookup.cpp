@@ -8,6 +8,11 @@
 
 TColorLookup::TColorLookup(const TPalette*) {}
 
+TColorLookupClass GenericLookupClass =
+    [](const TPalette* Palette) -> std::unique_ptr<TColorLookup> {
+  return std::make_unique<TSlowColorLookup>(Palette);
+};
+
 // ---------------------------------------------------------------------------------------
 
 void TSlowColorLookup::TCacheFree::operator()(uint16_t* p) const {

@@ -42,7 +42,7 @@ std::unique_ptr<TColorLookup> CreateReductionLookup(const TPalette* Palette,
     case rmNetscape:
       return std::make_unique<TNetscapeColorLookup>(Palette);
     default:
-      return std::make_unique<TSlowColorLookup>(Palette);
+      return GenericLookupClass(Palette);
   }
 }
 

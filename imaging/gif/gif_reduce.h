@@ -56,6 +56,10 @@ class TSlowColorLookup : public TColorLookup {
   std::unique_ptr<uint16_t, TCacheFree> FCache;  // 2^24 entries: index + 1, 0 unknown
 };
 
+// The lookup class for every palette without an arithmetic rule (TSlowColorLookup).
+using TColorLookupClass = std::unique_ptr<TColorLookup> (*)(const TPalette* Palette);
+extern TColorLookupClass GenericLookupClass;
+
 // The 6 x 6 x 6 web cube: channel c goes to (c + 3) div 51.
 class TNetscapeColorLookup : public TColorLookup {
  public:

@@ -181,7 +181,6 @@ TEST(Dither, CorrectedValuesStayInsideTheChannelRange) {
 TEST(Dither, FactoryAndReset) {
   TMonochromeLookup mono;
   EXPECT_EQ(CreateDitherer(TDitherMode(7), 4, mono), nullptr);
-  EXPECT_EQ(CreateDitherer(TDitherMode(-1), 4, mono), nullptr);
   // A reset engine gives the same answer again.
   auto img = Flat(9, 6, 100, 140, 180);
   for (TDitherMode mode : kAllModes) {

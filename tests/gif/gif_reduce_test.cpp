@@ -303,7 +303,7 @@ TEST(ReduceBitmapColors, PaletteBitmapsKeepTheirPixels) {
 TEST(ReduceBitmapColors, SourceFormatsAndNone) {
   auto sourceOwned = MakeBitmapPtr(5, 3, {RGBColor(1, 2, 3), RGBColor(200, 100, 50)});
   TBitmap& source = *sourceOwned;
-  for (TDitherMode mode : {dmNearest, dmStucki, TDitherMode(99)}) {
+  for (TDitherMode mode : {dmNearest, dmStucki, TDitherMode(7)}) {
     auto copy = ReduceBitmapColors(source, rmNone, mode, nullptr, 8);
     ASSERT_EQ(copy->PixelFormat(), pf24bit);
     EXPECT_EQ(copy->PixelColor(1, 2), source.PixelColor(1, 2));
@@ -317,7 +317,7 @@ TEST(ReduceBitmapColors, SourceFormatsAndNone) {
   reduced = ReduceBitmapColors(source, rmNetscape, dmFloydSteinberg, nullptr, 8);
   EXPECT_EQ(source.PixelFormat(), pf24bit);
   // A mode outside the enumeration gives no ditherer and an empty result.
-  auto empty = ReduceBitmapColors(source, rmNetscape, TDitherMode(42), nullptr, 8);
+  auto empty = ReduceBitmapColors(source, rmNetscape, TDitherMode(7), nullptr, 8);
   EXPECT_TRUE(empty->Empty());
 }
 
