@@ -36,14 +36,6 @@ void TDitherEngine::NextLine() {
   FColumn = FDirection == 1 ? 0 : FWidth - 1;
 }
 
-int TDitherEngine::Correct(int Channel, int Accumulated, int Divisor) const {
-  // Division truncates toward zero, as the rounding rule of the kernels expects. The
-  // kernels' weights sum to their divisor, so the error stays inside the table; the
-  // clamp only guards the table.
-  const int e = std::clamp((Accumulated + Divisor / 2) / Divisor, -255, 255);
-  return std::clamp(Channel + ErrorLimit[e], 0, 255);
-}
-
 std::unique_ptr<TDitherEngine> CreateDitherer(TDitherMode DitherMode, int Width,
                                               TColorLookup& Lookup) {
   switch (DitherMode) {

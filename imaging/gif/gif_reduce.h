@@ -7,6 +7,7 @@
 // gif_dither_floyd, gif_dither_5by3, gif_dither_arce, gif_dither_burkes.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -252,7 +253,13 @@ class TDitherEngine {
  protected:
   // The corrected channel: the error accumulated for it, divided with rounding and
   // softened, added and kept inside 0..255.
-  int Correct(int Channel, int Accumulated, int Divisor) const;
+  // Division truncates toward zero, as the rounding rule of the kernels expects. The
+  // kernels' weights sum to their divisor, so the error stays inside the table; the
+  // clamp only guards the table.
+  int Correct(int Channel, int Accumulated, int Divisor) const {
+    const int e = std::clamp((Accumulated + Divisor / 2) / Divisor, -255, 255);
+    return std::clamp(Channel + ErrorLimit[e], 0, 255);
+  }
 
   int FDirection = 1;
   int FColumn = 0;
