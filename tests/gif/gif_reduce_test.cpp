@@ -438,3 +438,32 @@ TEST(DitheredFrame, WebPaletteMaskAndTheTransparentColoursEntry) {
     for (int x = 0; x < 16; ++x) used.insert(IndexAt(*g, x, y));
   EXPECT_EQ(used, (std::set<int>{43, 86}));  // (51,51,51) and (102,102,102)
 }
+
+TEST(ReducedFrame, TrueColourBitmapsBecomeFramesThroughTheImageSettings) {
+  const std::vector<TColor> colors = {RGBColor(200, 10, 10), RGBColor(10, 200, 10),
+                                      RGBColor(10, 10, 200)};
+  for (TColorReduction reduction : {rmQuantize, rmNetscape, rmGrayScale}) {
+    TGIFImage image;
+    image.SetColorReduction(reduction);
+    image.SetDitherMode(dmNearest);
+    auto sourceOwned = MakeBitmapPtr(7, 5, colors);
+    TGIFFrame* frame = TGIFFrame::Create(&image);
+    frame->Assign(*sourceOwned);
+    ASSERT_EQ(frame->Width(), 7);
+    TGIFColorMap& map = frame->ActiveColorMap();
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 7; ++x) {
+        const TColor c = map.Colors(frame->Scanline(y)[x]);
+        const TColor want = colors[size_t(y * 7 + x) % 3];
+        if (reduction == rmQuantize) {
+          ASSERT_EQ(c, want);  // three groups: their exact means
+        } else if (reduction == rmNetscape) {
+          // 200 lies below the threshold 201: 153.
+          ASSERT_EQ(c, RGBColor(GetRValue(want) > 150 ? 153 : 0, GetGValue(want) > 150 ? 153 : 0,
+                                GetBValue(want) > 150 ? 153 : 0));
+        } else {
+          ASSERT_EQ(GetRValue(c), GetGValue(c));
+        }
+      }
+  }
+}
