@@ -7,7 +7,8 @@
 // gif_colormap_owners, gif_stream (sub-block adapters), gif_header (header, trailer),
 // gif_lzw_decode, gif_lzw_encode, gif_frame (buffer, bounds, blocks), gif_frame_draw,
 // gif_frame_import, gif_frame_optimize (crop, merge), gif_extensions, gif_ext_registry,
-// gif_ext_app, gif_text, gif_image, gif_image_draw, gif_reduce, gif_register. Internals
+// gif_ext_app, gif_text, gif_image, gif_image_draw, gif_reduce (colour reduction and
+// dithering, mapped in gif_reduce.h), gif_register. Internals
 // shared between them are in gif_glue.h.
 #pragma once
 
@@ -866,8 +867,9 @@ class TGIFImage : public TGraphic {
 
 // The 216-colour web palette: entry 36 r + 6 g + b is (51 r, 51 g, 51 b).
 std::unique_ptr<TPalette> CreateWebPalette();
-// Reduces any bitmap to 8 bits per pixel; this build knows rmNone (a 24-bit copy) only
-// and raises the framework's abstract error for the others.
+// Reduces any bitmap to an 8-bit paletted bitmap (rmNone: a 24-bit copy). The source is
+// left converted to 24 bits. Palette serves rmPalette, ReductionBits the quantizing
+// reductions.
 std::unique_ptr<TBitmap> ReduceBitmapColors(TBitmap& Bitmap, TColorReduction ColorReduction,
                                             TDitherMode DitherMode, const TPalette* Palette,
                                             int ReductionBits);

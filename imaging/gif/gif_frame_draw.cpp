@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "gif_glue.h"
+#include "gif_reduce.h"
 
 namespace {
 
@@ -83,8 +84,56 @@ std::unique_ptr<TBitmap> TGIFFrame::RenderIndexedBitmap() {
 }
 
 std::unique_ptr<TBitmap> TGIFFrame::RenderDitheredBitmap() {
-  // Display through the web palette needs the error-diffusion ditherer.
-  throw EAbstractError();
+  if (Empty()) return RenderIndexedBitmap();
+  auto bitmap = std::make_unique<TBitmap>();
+  if (int64_t(Width()) * Height() > LargeBitmapPixels) bitmap->SetPixelFormat(pf1bit);
+  HPALETTE palette = Palette();
+  bool computeMask = FNeedMask && Transparent();
+  FNeedMask = false;
+  std::unique_ptr<TBitmap> mask;
+  bool anyTransparent = false;
+  if (computeMask) {
+    mask = std::make_unique<TBitmap>();
+    mask->SetPixelFormat(pf1bit);
+    mask->SetSize(Width(), Height());
+  }
+  // The map's colours once, black past its end (pixels of a damaged frame).
+  TGIFColorMap& map = ActiveColorMap();
+  TGIFColor colors[256] = {};
+  std::copy(map.Data(), map.Data() + std::min(map.Count(), 256), colors);
+  const uint8_t t = computeMask ? FGCE->TransparentColorIndex() : 0;
+  TNetscapeColorLookup lookup(palette);
+  TFloydSteinbergDitherer ditherer(Width(), lookup);
+  int r, g, b;
+  // Under transparent pixels: the transparent colour's own entry of the web palette.
+  const uint8_t fill =
+      uint8_t(lookup.Lookup(colors[t].Red, colors[t].Green, colors[t].Blue, r, g, b));
+  TDIBWriter writer(*bitmap, pf8bit, Width(), Height(), palette);
+  ditherer.Reset();
+  const size_t width = size_t(Width());
+  for (int y = 0; y < Height(); ++y) {
+    if (y % 32 == 0 && FImage && FImage->OnProgress)
+      FImage->Progress(psRunning, uint8_t((y * 100 + Height() / 2) / Height()), false, TRect{},
+                       gifmsg::sProgressRendering);
+    const uint8_t* src = FData.data() + size_t(y) * width;
+    uint8_t* dst = writer.GetScanline(y);
+    uint8_t* bits = computeMask ? mask->GetScanline(y) : nullptr;
+    if (computeMask) std::memset(dst, fill, width);
+    for (int x = ditherer.Column(); x >= 0 && x < Width(); x += ditherer.Direction()) {
+      if (computeMask && src[x] == t) {
+        bits[x >> 3] |= uint8_t(0x80 >> (x & 7));
+        anyTransparent = true;
+        ditherer.NextColumn();
+        continue;
+      }
+      const TGIFColor& c = colors[src[x]];
+      dst[x] = uint8_t(ditherer.Dither(c.Red, c.Green, c.Blue, r, g, b));
+    }
+    ditherer.NextLine();
+  }
+  writer.UpdateBitmap();
+  if (anyTransparent) FMask = std::move(mask);
+  return bitmap;
 }
 
 TRect TGIFFrame::ScaleRect(const TRect& DestRect) const {

@@ -1,22 +1,84 @@
-// Colour reduction entry points used by the frame: the web palette and the reduction of
-// bitmaps that are not 1, 4 or 8 bits per pixel.
-#include "gif_glue.h"
+// Reduction of any bitmap to 8 bits per pixel: the palette (fixed, given or quantized),
+// the lookup into it and the ditherer that spreads the error, driven row by row.
+#include <algorithm>
 
-std::unique_ptr<TPalette> CreateWebPalette() {
-  std::vector<TPaletteEntry> entries;
-  entries.reserve(216);
-  for (int r = 0; r < 6; ++r)
-    for (int g = 0; g < 6; ++g)
-      for (int b = 0; b < 6; ++b)
-        entries.push_back(TPaletteEntry{uint8_t(51 * r), uint8_t(51 * g), uint8_t(51 * b), 0});
-  return std::make_unique<TPalette>(std::move(entries));
+#include "gif_glue.h"
+#include "gif_reduce.h"
+
+std::unique_ptr<TPalette> CreateReductionPalette(TColorReduction ColorReduction,
+                                                 const TPalette* Palette) {
+  switch (ColorReduction) {
+    case rmWindows20:
+      return CreateDefaultPalette();
+    case rmWindows256:
+      return CreateScreenHalftonePalette();
+    case rmWindowsGray:
+      return CreateFourGrayPalette();
+    case rmMonochrome:
+      return CreateBlackWhitePalette();
+    case rmGrayScale:
+      return CreateGrayRampPalette();
+    case rmNetscape:
+      return CreateWebPalette();
+    case rmPalette:
+      // A palette without entries cannot be copied into a platform palette either.
+      if (!Palette || Palette->Count() == 0) GIFError(gifmsg::sBadPalette);
+      return CopyPalette(Palette);
+    case rmNone:
+    case rmQuantize:
+    case rmQuantizeWindows:
+      break;
+  }
+  return nullptr;
 }
 
+std::unique_ptr<TColorLookup> CreateReductionLookup(const TPalette* Palette,
+                                                    TColorReduction ColorReduction) {
+  switch (ColorReduction) {
+    case rmMonochrome:
+      return std::make_unique<TMonochromeLookup>(Palette);
+    case rmGrayScale:
+      return std::make_unique<TGrayScaleLookup>(Palette);
+    case rmNetscape:
+      return std::make_unique<TNetscapeColorLookup>(Palette);
+    default:
+      return GenericLookupClass(Palette);
+  }
+}
+
+namespace {
+
+std::unique_ptr<TPalette> ReductionPalette(TDIB& Reader, TColorReduction ColorReduction,
+                                           const TPalette* Palette, int ReductionBits) {
+  if (ColorReduction == rmQuantize || ColorReduction == rmQuantizeWindows)
+    return BuildQuantizedPalette(Reader, 1 << std::clamp(ReductionBits, 1, 8), 6,
+                                 ColorReduction == rmQuantizeWindows);
+  return CreateReductionPalette(ColorReduction, Palette);
+}
+
+}  // namespace
+
 std::unique_ptr<TBitmap> ReduceBitmapColors(TBitmap& Bitmap, TColorReduction ColorReduction,
-                                            TDitherMode, const TPalette*, int) {
-  if (ColorReduction != rmNone) throw EAbstractError();
+                                            TDitherMode DitherMode, const TPalette* Palette,
+                                            int ReductionBits) {
   auto result = std::make_unique<TBitmap>();
-  result->Assign(Bitmap);
-  result->SetPixelFormat(pf24bit);
+  if (ColorReduction == rmNone) {
+    result->Assign(Bitmap);
+    result->SetPixelFormat(pf24bit);
+    return result;
+  }
+  if (int64_t(Bitmap.Width()) * Bitmap.Height() > LargeBitmapPixels) result->SetPixelFormat(pf1bit);
+  TDIBReader reader(Bitmap, pf24bit);
+  std::unique_ptr<TPalette> palette =
+      ReductionPalette(reader, ColorReduction, Palette, ReductionBits);
+  std::unique_ptr<TColorLookup> lookup = CreateReductionLookup(palette.get(), ColorReduction);
+  if (lookup->Colors() == 0) return result;
+  std::unique_ptr<TDitherEngine> ditherer = CreateDitherer(DitherMode, Bitmap.Width(), *lookup);
+  if (!ditherer) return result;
+  TDIBWriter writer(*result, pf8bit, Bitmap.Width(), Bitmap.Height(), palette.get());
+  ditherer->Reset();
+  for (int y = 0; y < Bitmap.Height(); ++y)
+    DitherRow(*ditherer, reader.GetScanline(y), writer.GetScanline(y));
+  writer.UpdateBitmap();
   return result;
 }
