@@ -1,9 +1,13 @@
-// vitrelle-img render ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH]: the picture drawn
-// with its own Draw over a plain background, as the workspace shows it, written as P6.
+// vitrelle-img render ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH] [--trame N]: the
+// picture drawn with its own Draw over a plain background, as the workspace shows it,
+// written as P6. With --trame, a GIF animation is played N steps from its first frame.
 #include <charconv>
 
 #include "commands.h"
 #include "framework.h"
+#ifdef VITRELLE_HAS_GIF
+#include "GIFImg.h"
+#endif
 
 namespace {
 
@@ -11,6 +15,7 @@ struct TRenderOptions {
   TColor Background = clWhite;
   int Width = 0;  // 0: the picture's own size
   int Height = 0;
+  int Steps = -1;  // --trame: timer steps of the animation; -1 draws the picture as it is
 };
 
 bool ParseInt(const std::string& s, int base, int& value) {
@@ -33,6 +38,14 @@ void ParseSize(const std::string& s, TRenderOptions& o) {
     throw TUsageError("taille invalide « " + s + " » (attendu : LxH, par exemple 800x600)");
 }
 
+int ParseSteps(const std::string& s) {
+  int n = 0;
+  if (!ParseInt(s, 10, n) || n < 0)
+    throw TUsageError("numéro de trame invalide « " + s +
+                      " » (attendu : un entier positif ou nul)");
+  return n;
+}
+
 TRenderOptions ParseOptions(const TArgs& args) {
   TRenderOptions o;
   for (size_t i = 2; i < args.size(); i += 2) {
@@ -41,6 +54,8 @@ TRenderOptions ParseOptions(const TArgs& args) {
       o.Background = ParseColor(args[i + 1]);
     else if (args[i] == "--taille")
       ParseSize(args[i + 1], o);
+    else if (args[i] == "--trame")
+      o.Steps = ParseSteps(args[i + 1]);
     else
       throw TUsageError("option inconnue « " + args[i] + " »");
   }
@@ -83,6 +98,26 @@ class TPpmImage : public TGraphic {
   const TBitmap* FBitmap = nullptr;
 };
 
+// Plays a GIF animation on the target: the first draw shows the first frame, then each
+// step is one tick of the animation's timer (on a clock that moves only here) followed by
+// the repaint the tick asks for. An animation that has ended stays on its last frame.
+void DrawAnimationStep(TGraphic& graphic, TCanvas& canvas, const TRect& rect, int steps) {
+#ifdef VITRELLE_HAS_GIF
+  auto* gif = dynamic_cast<TGIFImage*>(&graphic);
+  if (!gif) throw TUsageError("--trame ne s'applique qu'aux images GIF");
+  TManualTimerService clock;
+  TTimerServiceScope scope(clock);
+  gif->SetTransparent(true);
+  gif->SetAnimate(true);
+  gif->Draw(canvas, rect);
+  for (int i = 0; i < steps && clock.FireNext(); ++i) gif->Draw(canvas, rect);
+  gif->StopDraw();  // the renderer's timer belongs to this clock
+#else
+  (void)graphic, (void)canvas, (void)rect, (void)steps;
+  throw TUsageError("--trame ne s'applique qu'aux images GIF");
+#endif
+}
+
 }  // namespace
 
 int CmdRender(const TArgs& args) {
@@ -100,7 +135,10 @@ int CmdRender(const TArgs& args) {
   canvas.Brush.Color = o.Background;
   canvas.Brush.Style = bsSolid;
   canvas.FillRect(Rect(0, 0, o.Width, o.Height));
-  graphic.Draw(canvas, Rect(0, 0, o.Width, o.Height));
+  if (o.Steps >= 0)
+    DrawAnimationStep(graphic, canvas, Rect(0, 0, o.Width, o.Height), o.Steps);
+  else
+    graphic.Draw(canvas, Rect(0, 0, o.Width, o.Height));
   TPpmImage ppm;
   ppm.SetBitmap(&target);
   ppm.SaveToFile(args[1]);
