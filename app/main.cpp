@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(txtApplicationTitle));
   TCodecRegistration codecs;
+  TQtTimerService timers;
+  TTimerServiceScope timerScope(timers);
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {
