@@ -243,23 +243,12 @@ struct TLZWDecoder {
     int sb = Reader.FStartBit, lb = Reader.FLastBit;
     const uint8_t* const window = Reader.FBuffer;
     auto read = [&](int bits) -> int {
-      int c;
-      if (sb + bits >= lb) {
-        Reader.FStartBit = sb;
-        c = Reader.ReadBits(bits);
-        sb = Reader.FStartBit;
-        lb = Reader.FLastBit;
-      } else {
-        const uint8_t* p = window + (sb >> 3);
-        uint32_t v = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
-        c = int((v >> (sb & 7)) & ((1u << bits) - 1));
-        sb += bits;
-      }
-      if (c >= kTableSize) {
-        if (Target.Warning) Target.Warning(&Reader, gsWarning, gifmsg::sBadData);
-        return -1;
-      }
-      return c;
+      if (sb + bits >= lb) return ReadRefilling(bits, sb, lb);
+      const uint8_t* p = window + (sb >> 3);
+      uint32_t v = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
+      int c = int((v >> (sb & 7)) & ((1u << bits) - 1));
+      sb += bits;
+      return c < kTableSize ? c : TooWide();
     };
     size_t nextReport = 10000;
     int code = clear;  // decoding starts as after a clear code
@@ -289,10 +278,15 @@ struct TLZWDecoder {
         size_t start = pos;
         if (size_t length = Length[code]) {
           size_t k = std::min(length, total - pos);
-          if (code < clear)
+          if (code < clear) {
             out[pos] = uint8_t(code);
-          else
-            std::memcpy(out + pos, out + Offset[code], k);
+          } else {
+            const uint8_t* src = out + Offset[code];
+            if (k <= 16)  // most strings are short: a call costs more than the copy
+              for (size_t i = 0; i < k; ++i) out[pos + i] = src[i];
+            else
+              std::memcpy(out + pos, src, k);
+          }
           pos += k;
           if (extra >= 0 && pos < total) out[pos++] = uint8_t(extra);
           firstPixel = First[code];
@@ -324,6 +318,21 @@ struct TLZWDecoder {
       if (code < 0) break;
     }
     Reader.FStartBit = sb;
+  }
+
+  // The window is exhausted: the bit reader refills it (with its warnings).
+  [[gnu::noinline]] int ReadRefilling(int bits, int& sb, int& lb) {
+    Reader.FStartBit = sb;
+    int c = Reader.ReadBits(bits);
+    sb = Reader.FStartBit;
+    lb = Reader.FLastBit;
+    return c < kTableSize ? c : TooWide();
+  }
+
+  // 13-bit codes of 4096 and more do not index the tables: decoding ends there.
+  [[gnu::noinline]] int TooWide() {
+    if (Target.Warning) Target.Warning(&Reader, gsWarning, gifmsg::sBadData);
+    return -1;
   }
 
   // A code whose chain is not known to be sound, through the explicit stack; answers the

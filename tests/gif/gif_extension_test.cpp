@@ -200,3 +200,36 @@ TEST(GifExtensions, DisposalSetterKeepsOtherBits) {
   EXPECT_EQ(gce.Record().PackedFields, 0x0C | 0x02 | 0x01);
   EXPECT_EQ(gce.Disposal(), dmPrevious);
 }
+
+TEST(GifExtensions, ApplicationBlockOfUnusualSizeAbandonsTheLoad) {
+  for (uint8_t size : {uint8_t(9), uint8_t(12)}) {
+    Bytes gif = Header(2, 1, 2);
+    Append(gif, Bytes{'!', 0xFF, size});
+    Append(gif, Bytes(size, 'x'));
+    Append(gif, Bytes{1, 1, 0});
+    Append(gif, FrameData());
+    gif.push_back(';');
+    TGIFImage image;
+    try {
+      LoadBytes(image, gif);
+      FAIL() << "no error for size " << int(size);
+    } catch (const GIFException& e) {
+      EXPECT_EQ(e.Message(), "Taille de bloc d'extension d'application non supportée");
+    }
+  }
+}
+
+TEST(GifExtensions, CommentTextIsWindows1252InTheFile) {
+  Bytes gif = Header(2, 1, 2);
+  Append(gif, Bytes{'!', 0xFE, 4, 'C', 0xE9, ' ', 0x80, 0});  // "Cé €"
+  Append(gif, FrameData());
+  gif.push_back(';');
+  TGIFImage image;
+  LoadBytes(image, gif);
+  auto* comment =
+      static_cast<TGIFCommentExtension*>(image.Images().Frames(0)->Extensions().Extensions(0));
+  ASSERT_EQ(comment->Text().Count(), 1);
+  EXPECT_EQ(comment->Text()[0], "C\xC3\xA9 \xE2\x82\xAC");
+  Bytes saved = SavedExtension(*comment);
+  EXPECT_EQ(saved, (Bytes{'!', 0xFE, 6, 'C', 0xE9, ' ', 0x80, '\r', '\n', 0}));
+}

@@ -250,3 +250,56 @@ TEST(GifImage, RegisteredForGifFilesAndClipboard) {
   UnregisterGifImage();
   EXPECT_EQ(TPicture::FindFileFormat("gif"), nullptr);
 }
+
+TEST(GifFrame, ImportOfTrueColourBitmapKeepsFirstAppearanceOrder) {
+  TGIFImage image;
+  image.SetColorReduction(rmNone);
+  TBitmap source;
+  source.SetPixelFormat(pf24bit);
+  source.SetSize(4, 1);
+  source.SetPixelColor(0, 0, clBlue);
+  source.SetPixelColor(1, 0, clRed);
+  source.SetPixelColor(2, 0, clLime);
+  source.SetPixelColor(3, 0, clBlue);
+  TGIFFrame* f = image.Add(source);
+  ASSERT_EQ(f->ColorMap().Count(), 3);
+  EXPECT_EQ(f->ColorMap().GetColor(0), clBlue);
+  EXPECT_EQ(f->ColorMap().GetColor(1), clRed);
+  EXPECT_EQ(f->ColorMap().GetColor(2), clLime);
+  EXPECT_EQ(FramePixels(*f), (Bytes{0, 1, 2, 0}));
+}
+
+TEST(GifFrame, ImportOfIndexedBitmaps) {
+  for (TPixelFormat format : {pf1bit, pf4bit, pf8bit}) {
+    TBitmap source;
+    source.SetPixelFormat(format);
+    source.SetColorTable({{0, 0, 0, 0}, {255, 255, 255, 0}});
+    source.SetSize(9, 2);
+    source.SetPixelColor(3, 1, clWhite);
+    source.SetPixelColor(8, 0, clWhite);
+    TGIFImage image;
+    TGIFFrame* f = image.Add(source);
+    EXPECT_EQ(f->ColorMap().Count(), 2);  // the colour table the bitmap holds
+    EXPECT_EQ(f->Pixels(3, 1), 1) << format;
+    EXPECT_EQ(f->Pixels(8, 0), 1) << format;
+    EXPECT_EQ(f->Pixels(0, 0), 0) << format;
+  }
+}
+
+TEST(GifFrame, TilingRepeatsTheFrameOneScreenApart) {
+  TGIFImage image;
+  MakeFrame(image, 0, 0, 20, 20, 0);
+  image.Images().Delete(0);
+  TGIFFrame* f = MakeFrame(image, 0, 0, 4, 4, 1);  // a 4x4 red frame on a 20x20 screen
+  TBitmap target;
+  target.SetSize(50, 30);
+  target.Canvas().Brush.Color = clWhite;
+  target.Canvas().FillRect(Rect(0, 0, 50, 30));
+  f->Draw(target.Canvas(), Rect(0, 0, 50, 30), false, true);
+  int tiles = 0;
+  for (int x = 0; x < 50; x += 20)
+    for (int y = 0; y < 30; y += 20) tiles += target.PixelColor(x, y) == clRed;
+  EXPECT_EQ(tiles, 6);  // 3 columns x 2 rows
+  EXPECT_EQ(target.PixelColor(4, 0), clWhite);
+  EXPECT_EQ(target.PixelColor(43, 23), clRed);
+}
