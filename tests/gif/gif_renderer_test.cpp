@@ -451,6 +451,21 @@ TEST(GifRenderer, RendererWithoutAnimateMakesThePreviousBufferWhenNeeded) {
   EXPECT_EQ(p.Clock.ArmedCount(), 0);
 }
 
+TEST(GifRenderer, MirroredAndEmptyTargetRectanglesPlayWithoutHarm) {
+  TAnimSpec s = ThreeFrames(0);
+  s.Frames[1].Disposal = 3;
+  s.Frames[2].Disposal = 2;
+  s.Frames[2].Transparent = 4;
+  TPlayer p(s);
+  p.Image.SetAnimate(true);
+  for (TRect r : {TRect{6, 5, 1, 2}, TRect{3, 3, 3, 3}, TRect{-4, -4, 12, 12}}) {
+    p.Image.Draw(p.Target.Canvas(), r);
+    for (int i = 0; i < 4 && p.Clock.FireNext(); ++i) p.Image.Draw(p.Target.Canvas(), r);
+  }
+  // The last rectangle reaches past the target on every side: the visible part is drawn.
+  EXPECT_EQ(p.Target.PixelColor(0, 0), ColorOf(2));
+}
+
 // ---------------------------------------------------------------------------------------
 // Against ImageMagick: its coalesced frames, laid over the colour the renderer starts
 // from, must equal the renderer's pictures pixel for pixel. ImageMagick clears to
