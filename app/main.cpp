@@ -13,11 +13,14 @@ int main(int argc, char** argv) {
     std::cout << "vitrelle " VITRELLE_VERSION "\n";
     return 0;
   }
-  // The codecs and the system clipboard behind the framework's clipboard store, both set
-  // up inside the program's guard and released with it.
+  // The codecs, the system clipboard behind the framework's clipboard store and Qt's timers
+  // behind the framework's timer service, all set up inside the program's guard and
+  // released with it.
   struct TServices {
     TCodecRegistration Codecs;
     TQtClipboardInstaller Clipboard;
+    TQtTimerService Timers;
+    TTimerServiceScope TimerScope{Timers};
   };
   return RunProgram(argc, argv, QtProgramSteps([] { return std::make_shared<TServices>(); }));
 }

@@ -794,3 +794,88 @@ class TCanvas {
  private:
   TBitmap* FTarget;
 };
+
+// ---------------------------------------------------------------------------------------
+// Timers and the millisecond clock
+// ---------------------------------------------------------------------------------------
+
+// A repeating timer whose OnTimer runs on the thread that created it, from its message
+// loop. A timer is created disabled; enabling it, or changing its interval while enabled,
+// starts a new full interval.
+class TTimer {
+ public:
+  virtual ~TTimer() = default;
+  TTimer(const TTimer&) = delete;
+  TTimer& operator=(const TTimer&) = delete;
+
+  int Interval() const { return FInterval; }
+  void SetInterval(int milliseconds);
+  bool Enabled() const { return FEnabled; }
+  void SetEnabled(bool value);
+  std::function<void()> OnTimer;
+
+ protected:
+  TTimer() = default;
+  // The interval or the enabled state changed: the platform restarts or stops the timer.
+  virtual void Restart() = 0;
+  // Runs OnTimer from a copy, so that the handler may free the timer itself.
+  void Fire();
+
+ private:
+  int FInterval = 1000;
+  bool FEnabled = false;
+};
+
+// Where timers and the clock come from: the window installs the toolkit's, tests and the
+// command line a manual one that moves only when told to.
+class TTimerService {
+ public:
+  virtual ~TTimerService() = default;
+  virtual std::unique_ptr<TTimer> CreateTimer() = 0;
+  // A monotonic clock in milliseconds.
+  virtual int64_t Milliseconds() = 0;
+};
+
+// The installed service; without one, a process-wide manual service.
+TTimerService& TimerService();
+// Installs a service (not owned; null restores the process-wide manual one) and answers
+// the previous one.
+TTimerService* SetTimerService(TTimerService* service);
+
+// Time that passes only through Advance or FireNext; due timers fire in due order, those
+// due at the same moment in the order they were armed.
+class TManualTimerService : public TTimerService {
+ public:
+  TManualTimerService() = default;
+  ~TManualTimerService() override;
+  TManualTimerService(const TManualTimerService&) = delete;
+  TManualTimerService& operator=(const TManualTimerService&) = delete;
+
+  std::unique_ptr<TTimer> CreateTimer() override;
+  int64_t Milliseconds() override { return FNow; }
+  // Moves the clock forward by milliseconds, firing every timer that falls due meanwhile.
+  void Advance(int64_t milliseconds);
+  // Moves the clock to the earliest due timer and fires it; false when none is enabled.
+  bool FireNext();
+  // The enabled timers.
+  int ArmedCount() const;
+
+ private:
+  class TManualTimer;
+  TManualTimer* NextDue() const;
+  std::vector<TManualTimer*> FTimers;  // back references; each timer removes itself
+  int64_t FNow = 0;
+  uint64_t FArmings = 0;
+};
+
+// Installs a service for the lifetime of the scope, restoring the previous one after.
+class TTimerServiceScope {
+ public:
+  explicit TTimerServiceScope(TTimerService& service) : FPrevious(SetTimerService(&service)) {}
+  ~TTimerServiceScope() { SetTimerService(FPrevious); }
+  TTimerServiceScope(const TTimerServiceScope&) = delete;
+  TTimerServiceScope& operator=(const TTimerServiceScope&) = delete;
+
+ private:
+  TTimerService* FPrevious;
+};

@@ -1,12 +1,16 @@
-// vitrelle-img render ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH] [--redresser]: the
-// picture drawn with its own Draw over a plain background, written as P6. A JPEG shows its
-// stored rows, as its class decodes them; --redresser turns it upright by its Exif
-// orientation first, as the window shows it.
+// vitrelle-img render ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH] [--redresser]
+// [--trame N]: the picture drawn with its own Draw over a plain background, written as P6.
+// A JPEG shows its stored rows, as its class decodes them; --redresser turns it upright by
+// its Exif orientation first, as the window shows it. With --trame, a GIF animation is
+// played N steps from its first frame.
 #include <charconv>
 
 #include "commands.h"
 #include "framework.h"
 #include "jpeg.h"
+#ifdef VITRELLE_HAS_GIF
+#include "GIFImg.h"
+#endif
 
 namespace {
 
@@ -15,6 +19,7 @@ struct TRenderOptions {
   int Width = 0;  // 0: the picture's own size
   int Height = 0;
   bool Upright = false;
+  int Steps = -1;  // --trame: timer steps of the animation; -1 draws the picture as it is
 };
 
 bool ParseInt(const std::string& s, int base, int& value) {
@@ -37,6 +42,14 @@ void ParseSize(const std::string& s, TRenderOptions& o) {
     throw TUsageError("taille invalide « " + s + " » (attendu : LxH, par exemple 800x600)");
 }
 
+int ParseSteps(const std::string& s) {
+  int n = 0;
+  if (!ParseInt(s, 10, n) || n < 0)
+    throw TUsageError("numéro de trame invalide « " + s +
+                      " » (attendu : un entier positif ou nul)");
+  return n;
+}
+
 TRenderOptions ParseOptions(const TArgs& args) {
   TRenderOptions o;
   for (size_t i = 2; i < args.size(); ++i) {
@@ -44,11 +57,13 @@ TRenderOptions ParseOptions(const TArgs& args) {
       o.Upright = true;
       continue;
     }
-    if (args[i] != "--fond" && args[i] != "--taille")
+    if (args[i] != "--fond" && args[i] != "--taille" && args[i] != "--trame")
       throw TUsageError("option inconnue « " + args[i] + " »");
     if (i + 1 >= args.size()) throw TUsageError("valeur manquante après " + args[i]);
     if (args[i] == "--fond")
       o.Background = ParseColor(args[++i]);
+    else if (args[i] == "--trame")
+      o.Steps = ParseSteps(args[++i]);
     else
       ParseSize(args[++i], o);
   }
@@ -91,6 +106,26 @@ class TPpmImage : public TGraphic {
   const TBitmap* FBitmap = nullptr;
 };
 
+// Plays a GIF animation on the target: the first draw shows the first frame, then each
+// step is one tick of the animation's timer (on a clock that moves only here) followed by
+// the repaint the tick asks for. An animation that has ended stays on its last frame.
+void DrawAnimationStep(TGraphic& graphic, TCanvas& canvas, const TRect& rect, int steps) {
+#ifdef VITRELLE_HAS_GIF
+  auto* gif = dynamic_cast<TGIFImage*>(&graphic);
+  if (!gif) throw TUsageError("--trame ne s'applique qu'aux images GIF");
+  TManualTimerService clock;
+  TTimerServiceScope scope(clock);
+  gif->SetTransparent(true);
+  gif->SetAnimate(true);
+  gif->Draw(canvas, rect);
+  for (int i = 0; i < steps && clock.FireNext(); ++i) gif->Draw(canvas, rect);
+  gif->StopDraw();  // the renderer's timer belongs to this clock
+#else
+  (void)graphic, (void)canvas, (void)rect, (void)steps;
+  throw TUsageError("--trame ne s'applique qu'aux images GIF");
+#endif
+}
+
 }  // namespace
 
 int CmdRender(const TArgs& args) {
@@ -109,7 +144,10 @@ int CmdRender(const TArgs& args) {
   canvas.Brush.Color = o.Background;
   canvas.Brush.Style = bsSolid;
   canvas.FillRect(Rect(0, 0, o.Width, o.Height));
-  graphic.Draw(canvas, Rect(0, 0, o.Width, o.Height));
+  if (o.Steps >= 0)
+    DrawAnimationStep(graphic, canvas, Rect(0, 0, o.Width, o.Height), o.Steps);
+  else
+    graphic.Draw(canvas, Rect(0, 0, o.Width, o.Height));
   TPpmImage ppm;
   ppm.SetBitmap(&target);
   ppm.SaveToFile(args[1]);

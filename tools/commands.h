@@ -31,8 +31,10 @@ inline const TCommand kCommands[] = {
     {"info", "FICHIER", "affiche la classe, la taille et la transparence d'une image", CmdInfo},
     {"convert", "ENTREE SORTIE",
      "convertit une image dans le format donné par l'extension de la sortie", CmdConvert},
-    {"render", "ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH] [--redresser]",
-     "dessine l'image sur un fond et l'écrit en PPM binaire", CmdRender},
+    {"render", "ENTREE SORTIE.ppm [--fond RRGGBB] [--taille LxH] [--redresser] [--trame N]",
+     "dessine l'image sur un fond (une animation GIF après N pas avec --trame) et l'écrit en "
+     "PPM binaire",
+     CmdRender},
 #ifdef VITRELLE_HAS_WORKSPACE
     {"composer",
      "--photo PHOTO --produit PRODUIT --cadre X1,Y1,X2,Y2 [--mode proportionnel|personnalise] "

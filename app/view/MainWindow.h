@@ -59,6 +59,20 @@ TProgramSteps QtProgramSteps(std::function<std::shared_ptr<void>()> registerCode
 // path; an exception escaping any step is shown, and the result is then 0.
 int RunProgram(int argc, char** argv, const TProgramSteps& steps);
 
+// Timers from Qt's event loop and a monotonic clock, for the framework's timer service.
+// Timers fire on the thread that created them.
+class TQtTimerService : public TTimerService {
+ public:
+  TQtTimerService();
+  ~TQtTimerService() override;
+  std::unique_ptr<TTimer> CreateTimer() override;
+  int64_t Milliseconds() override;
+
+ private:
+  struct TClock;
+  std::unique_ptr<TClock> FClock;
+};
+
 // The platform side of the workspace: Qt file dialogs (the open dialog with a preview
 // loaded through the framework registry) and message boxes. Tests replace the hooks.
 class TQtHost : public TWorkspaceHost {

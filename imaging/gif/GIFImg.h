@@ -750,14 +750,129 @@ class TGIFImageList : public TGIFList {
 // The picture
 // ---------------------------------------------------------------------------------------
 
-// Draws an animation (created by TGIFImage::NewRenderer when Animate is set).
+// ---------------------------------------------------------------------------------------
+// Animation
+// ---------------------------------------------------------------------------------------
+
+// Renderer settings (module-level; nothing in the system changes them).
+extern bool ClearOnLoop;           // restore the background before each new pass
+extern int DelayUnitMilliseconds;  // milliseconds per delay unit of a graphic control
+extern int DefaultFrameDelay;      // units, for a delay of 0 or no graphic control
+extern int MinimumFrameDelay;      // units
+extern int MaximumFrameDelay;      // units
+
+// Plays the frames of an image onto a target: which frame is shown, when the next one is
+// due, and the passes of the loop. What a frame looks like is the subclass's business.
 class TCustomGIFRenderer {
  public:
+  explicit TCustomGIFRenderer(TGIFImage* AImage);
   virtual ~TCustomGIFRenderer() = default;
-  virtual void Draw(TCanvas& ACanvas, const TRect& Rect) = 0;
-  virtual void StartAnimation() = 0;
-  virtual void StopAnimation() = 0;
-  virtual bool Animating() const = 0;
+  TCustomGIFRenderer(const TCustomGIFRenderer&) = delete;
+  TCustomGIFRenderer& operator=(const TCustomGIFRenderer&) = delete;
+
+  // Draws the current state into Rect; another canvas or rectangle starts over.
+  virtual void Draw(TCanvas& ACanvas, const TRect& Rect);
+  // Advances one frame (what the timer does).
+  void NextFrame();
+  virtual void StartAnimation();
+  virtual void StopAnimation();
+  // The last pass ended: the current frame stays.
+  virtual void HaltAnimation() {}
+
+  int Speed() const { return FSpeed; }
+  virtual void SetSpeed(int Value);
+  bool Transparent() const { return FTransparent; }
+  virtual void SetTransparent(bool Value);
+  TColor BackgroundColor() const { return FBackgroundColor; }
+  virtual void SetBackgroundColor(TColor Value);
+  bool Animate() const { return FAnimate; }
+  virtual void SetAnimate(bool Value);
+  int FrameIndex() const { return FFrameIndex; }
+  virtual void SetFrameIndex(int Value);
+  TGIFImage* Image() const { return FImage; }
+  TCanvas* TargetCanvas() const { return FCanvas; }
+  const TRect& TargetRect() const { return FDestRect; }
+  TGIFFrame* Frame() const { return FFrame; }
+  int LoopMax() const { return FLoopMax; }
+  int LoopCount() const { return FLoopCount; }
+  bool Animating() const { return FAnimating; }
+  // The picture of the current frame as it is stretched onto the target.
+  virtual TBitmap* Bitmap() = 0;
+
+ protected:
+  virtual void SelectFrame(int Index);
+  virtual void MarkChanged();
+  virtual void ApplyPendingChange();
+  virtual void Rewind();
+  virtual void LoopStarted() {}
+  virtual void AdvanceFrame();
+  virtual void PrepareTarget();
+
+  bool FTransparent = false;
+  bool FAnimate = false;
+  TGIFImage* FImage;
+  TCanvas* FCanvas = nullptr;
+  TRect FDestRect;
+  TColor FBackgroundColor = clNone;
+  int FSpeed = 100;
+  TGIFFrame* FFrame = nullptr;
+  int FFrameIndex = -1;
+  bool FChanged = false;
+  int FLoopMax = 1;  // 0 plays for ever
+  int FLoopCount = 0;
+  bool FAnimating = false;
+};
+
+// Composes the frames into an off-screen buffer by their disposal methods and advances
+// them from a platform timer: a tick only advances and tells the image it changed; the
+// repaint that follows draws the new frame and arms the timer again.
+class TGIFRenderer : public TCustomGIFRenderer {
+ public:
+  explicit TGIFRenderer(TGIFImage* AImage);
+  ~TGIFRenderer() override;
+
+  void Draw(TCanvas& ACanvas, const TRect& Rect) override;
+  void StartAnimation() override;
+  void StopAnimation() override;
+  void HaltAnimation() override;
+  TBitmap* Bitmap() override;
+
+  TBitmap* Background() const { return FBackground.get(); }
+  // Milliseconds the current frame stays.
+  int FrameDelay() const { return FFrameDelay; }
+  TDisposalMethod Disposal() const { return FDisposal; }
+  TDisposalMethod PrevDisposal() const { return FPrevDisposal; }
+  TGIFFrame* PrevFrame() const { return FPrevFrame; }
+  // The platform timer while animating, else null.
+  TTimer* AnimationTimer() const { return FAnimationTimer.get(); }
+
+ protected:
+  void Rewind() override;
+  void LoopStarted() override;
+  void AdvanceFrame() override;
+  void PrepareTarget() override;
+
+ private:
+  void ReleaseBuffers();
+  void PrepareDisposalBuffers();
+  void CaptureTarget(TBitmap& Into);
+  void RenderCurrentFrame();
+  void RestoreBackgroundArea();
+  void FillBuffer(const TRect& Area);
+  void ArmTimer(int Interval);
+  void DisarmTimer();
+  void TimerTick();
+
+  std::unique_ptr<TBitmap> FBackground;
+  TDisposalMethod FDisposal = dmNoDisposal;
+  TDisposalMethod FPrevDisposal = dmNoDisposal;
+  TGIFFrame* FPrevFrame = nullptr;
+  std::unique_ptr<TBitmap> FPreviousBuffer;
+  std::unique_ptr<TBitmap> FBuffer;
+  int FFrameDelay = 0;
+  bool FNeedRender = false;
+  std::unique_ptr<TTimer> FAnimationTimer;
+  bool FNeedTimer = false;
 };
 
 class TGIFImage : public TGraphic {

@@ -462,7 +462,3 @@ void TGIFImage::DropBitmap() {
 void TGIFImage::DropPalette() {
   FGlobalPalette.reset();
 }
-
-std::unique_ptr<TCustomGIFRenderer> TGIFImage::NewRenderer() {
-  return nullptr;  // no animation renderer in this build: frame 0 is drawn
-}

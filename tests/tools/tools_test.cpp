@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "framework.h"
 #include "testdata.h"
@@ -185,4 +186,38 @@ TEST_F(Tool, ConvertBetweenTwoCodecsGoesThroughABitmap) {
   ASSERT_EQ(r.Code, 0) << r.Err;
   r = Run("info '" + Path("c.jpg") + "'");
   EXPECT_NE(r.Out.find("Largeur : 32"), std::string::npos) << r.Out;
+}
+
+// --trame plays a GIF animation; frame 0 is what a plain render shows.
+TEST_F(Tool, RenderTrameStepsThroughAnAnimation) {
+  if (Run("--help").Out.find("--trame") == std::string::npos)
+    GTEST_SKIP() << "no GIF codec in this build";
+  const std::string gif = std::string(VITRELLE_TESTDATA) + "/gif/image-mixed-disposal.gif";
+  if (!std::filesystem::exists(gif)) GTEST_SKIP() << "shared test pictures not found";
+  ASSERT_EQ(Run("render '" + gif + "' '" + Path("plain.ppm") + "' --fond 336699").Code, 0);
+  std::vector<std::string> frames;
+  for (int n : {0, 1, 2}) {
+    const std::string out = Path("t" + std::to_string(n) + ".ppm");
+    ASSERT_EQ(
+        Run("render '" + gif + "' '" + out + "' --fond 336699 --trame " + std::to_string(n)).Code,
+        0);
+    frames.push_back(Slurp(out));
+  }
+  EXPECT_EQ(frames[0], Slurp(Path("plain.ppm")));
+  EXPECT_NE(frames[1], frames[0]);
+  EXPECT_NE(frames[2], frames[1]);
+  // Stretched: the same frame at twice the size.
+  ASSERT_EQ(Run("render '" + gif + "' '" + Path("big.ppm") + "' --fond 336699 --taille 64x64 " +
+                "--trame 1")
+                .Code,
+            0);
+  int w = 0, h = 0;
+  PpmPixels(Slurp(Path("big.ppm")), w, h);
+  EXPECT_EQ(w, 64);
+  EXPECT_EQ(h, 64);
+  EXPECT_EQ(Run("render '" + gif + "' x.ppm --trame -1").Code, 2);
+  EXPECT_EQ(Run("render '" + gif + "' x.ppm --trame deux").Code, 2);
+  TRun bmp = Run("render '" + Bmp("image-Info_4_Bit.bmp") + "' '" + Path("b.ppm") + "' --trame 1");
+  EXPECT_EQ(bmp.Code, 2);
+  EXPECT_NE(bmp.Err.find("--trame ne s'applique qu'aux images GIF"), std::string::npos) << bmp.Err;
 }
