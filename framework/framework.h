@@ -27,6 +27,8 @@ constexpr TColor clRed = 0x0000FF;
 constexpr TColor clLime = 0x00FF00;
 constexpr TColor clBlue = 0xFF0000;
 constexpr TColor clNone = 0x1FFFFFFF;  // "no colour" marker, never a pixel value
+// The system's window background colour; this platform paints windows white.
+constexpr TColor clWindow = clWhite;
 
 constexpr TColor RGBColor(uint8_t r, uint8_t g, uint8_t b) {
   return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16);
@@ -108,6 +110,24 @@ class EFCreateError : public EStreamError {  // a file cannot be created
 class EAbort : public Exception {  // the silent abort: callers swallow it without a message
  public:
   EAbort() : Exception("Opération interrompue") {}
+  using Exception::Exception;
+};
+
+// The failures below carry the framework's fixed texts, kept here in one place.
+extern const char* const SAbstractError;  // an operation its class does not provide
+extern const char* const SOutOfMemory;    // memory refused
+extern const char* const SInvalidBitmap;  // bitmap data that does not fit its format
+extern const char* const SScanLine;       // a row outside the picture
+extern const char* const SUnknownClipboardFormat;
+
+class EAbstractError : public Exception {  // an abstract operation was called
+ public:
+  EAbstractError() : Exception(SAbstractError) {}
+  using Exception::Exception;
+};
+class EOutOfMemory : public Exception {  // memory was refused
+ public:
+  EOutOfMemory() : Exception(SOutOfMemory) {}
   using Exception::Exception;
 };
 
@@ -359,6 +379,63 @@ struct TClipboardData {
   std::vector<uint8_t> Bytes;
 };
 
+// The clipboard as the pictures see it: data kept per registered format. Open and Close
+// bracket a group of operations; SetData replaces what the format held before.
+class TClipboardStore {
+ public:
+  virtual ~TClipboardStore() = default;
+  virtual void Open() = 0;
+  virtual void Close() = 0;
+  virtual bool HasFormat(TClipboardFormat format) = 0;
+  // False when the clipboard holds nothing in that format.
+  virtual bool GetData(TClipboardFormat format, TClipboardData& data) = 0;
+  virtual void SetData(TClipboardFormat format, const TClipboardData& data) = 0;
+  virtual void Clear() = 0;
+};
+
+// A clipboard that lives in the process: the command line's and the tests'.
+class TMemoryClipboard : public TClipboardStore {
+ public:
+  void Open() override { ++FOpenCount; }
+  void Close() override;
+  bool HasFormat(TClipboardFormat format) override;
+  bool GetData(TClipboardFormat format, TClipboardData& data) override;
+  void SetData(TClipboardFormat format, const TClipboardData& data) override;
+  void Clear() override { FData.clear(); }
+  int OpenCount() const { return FOpenCount; }
+
+ private:
+  std::vector<std::pair<TClipboardFormat, TClipboardData>> FData;
+  int FOpenCount = 0;
+};
+
+// The clipboard in use: a memory clipboard unless the program installed another.
+TClipboardStore& Clipboard();
+// Installs a clipboard (null: back to the memory one); the caller keeps it alive.
+void SetClipboard(TClipboardStore* store);
+
+// ---------------------------------------------------------------------------------------
+// String list: lines of text, joined into one text with line breaks.
+// ---------------------------------------------------------------------------------------
+
+class TStringList {
+ public:
+  int Count() const { return int(FLines.size()); }
+  const std::string& operator[](int index) const { return FLines.at(size_t(index)); }
+  void Add(const std::string& line) { FLines.push_back(line); }
+  void Clear() { FLines.clear(); }
+  void Assign(const TStringList& source) { FLines = source.FLines; }
+  // Every line followed by "\r\n".
+  std::string Text() const;
+  // Splits at "\r\n", "\n" or "\r"; a final line break does not start an empty line.
+  void SetText(const std::string& text);
+  const std::vector<std::string>& Lines() const { return FLines; }
+  bool operator==(const TStringList&) const = default;
+
+ private:
+  std::vector<std::string> FLines;
+};
+
 // ---------------------------------------------------------------------------------------
 // Pictures
 // ---------------------------------------------------------------------------------------
@@ -593,6 +670,8 @@ class TPicture {
   TPicture(const TPicture&) = delete;
   TPicture& operator=(const TPicture&) = delete;
 
+  // The picture hears its graphic's Changed (OnChange of the graphic is the picture's
+  // own) and passes it on through OnChange.
   // Creates the class registered for the file name's extension (case ignored) and loads
   // the file; on failure the previous picture stays. Raises EInvalidGraphic for an
   // unknown extension.
@@ -627,6 +706,7 @@ class TPicture {
 
  private:
   void Changed();
+  void Attach();
   std::unique_ptr<TGraphic> FGraphic;
 };
 
@@ -696,6 +776,13 @@ class TCanvas {
   void SetPixel(int x, int y, TColor color);
 
   TStretchMode StretchMode = smColorOnColor;
+
+  // Told after drawing that changed the target's pixels behind the canvas's back (masked
+  // transfers by a picture class); the canvas's own operations do not call it.
+  std::function<void(TCanvas&)> OnChange;
+  void Changed() {
+    if (OnChange) OnChange(*this);
+  }
 
  private:
   TBitmap* FTarget;

@@ -72,12 +72,12 @@ void TGraphic::SetTransparent(bool value) {
 }
 
 void TGraphic::LoadFromClipboardFormat(TClipboardFormat, const TClipboardData&, HPALETTE) {
-  throw EInvalidGraphic("Format de presse-papiers non pris en charge");
+  throw EInvalidGraphic(SUnknownClipboardFormat);
 }
 
 void TGraphic::SaveToClipboardFormat(TClipboardFormat&, TClipboardData&,
                                      std::unique_ptr<TPalette>&) {
-  throw EInvalidGraphic("Format de presse-papiers non pris en charge");
+  throw EInvalidGraphic(SUnknownClipboardFormat);
 }
 
 bool TGraphic::Equals(TGraphic& other) {

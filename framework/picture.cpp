@@ -52,6 +52,7 @@ void TPicture::LoadFromFile(const std::string& fileName) {
   std::unique_ptr<TGraphic> graphic = cls->Create();
   graphic->LoadFromFile(fileName);
   FGraphic = std::move(graphic);
+  Attach();
   Changed();
 }
 
@@ -67,12 +68,18 @@ void TPicture::SetGraphic(TGraphic* graphic) {
     copy->Assign(*graphic);
   }
   FGraphic = std::move(copy);
+  Attach();
   Changed();
 }
 
 void TPicture::SetGraphicOwned(std::unique_ptr<TGraphic> graphic) {
   FGraphic = std::move(graphic);
+  Attach();
   Changed();
+}
+
+void TPicture::Attach() {
+  if (FGraphic) FGraphic->OnChange = [this](TGraphic&) { Changed(); };
 }
 
 TBitmap& TPicture::Bitmap() {
@@ -81,6 +88,7 @@ TBitmap& TPicture::Bitmap() {
   if (FGraphic) bitmap->Assign(*FGraphic);
   TBitmap& result = *bitmap;
   FGraphic = std::move(bitmap);
+  Attach();
   Changed();
   return result;
 }

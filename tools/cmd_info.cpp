@@ -3,6 +3,9 @@
 
 #include "commands.h"
 #include "framework.h"
+#ifdef VITRELLE_HAS_GIF
+#include "GIFImg.h"
+#endif
 
 namespace {
 
@@ -47,6 +50,55 @@ std::string DescriptionOf(const TGraphicClass& cls) {
   return cls.ClassName;
 }
 
+#ifdef VITRELLE_HAS_GIF
+const char* DisposalName(int d) {
+  switch (d) {
+    case dmNone:
+      return "aucune";
+    case dmNoDisposal:
+      return "conserver";
+    case dmBackground:
+      return "fond";
+    case dmPrevious:
+      return "précédente";
+    default:
+      return "inconnue";
+  }
+}
+
+// The loop count of the first looping extension, in frame order.
+const TGIFAppExtNSLoop* FindLoop(TGIFImage& gif) {
+  for (int i = 0; i < gif.Images().Count(); ++i) {
+    TGIFExtensionList& list = gif.Images().Frames(i)->Extensions();
+    for (int k = 0; k < list.Count(); ++k)
+      if (auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(list.Extensions(k))) return loop;
+  }
+  return nullptr;
+}
+
+// What a GIF holds: its frames with their place, delay, disposal and transparency.
+void PrintGif(TGIFImage& gif) {
+  std::cout << "Images : " << gif.Images().Count() << "\n";
+  const TGIFAppExtNSLoop* loop = FindLoop(gif);
+  std::cout << "Boucles : "
+            << (!loop                ? std::string("aucune (une lecture)")
+                : loop->Loops() == 0 ? std::string("0 (sans fin)")
+                                     : std::to_string(loop->Loops()))
+            << "\n";
+  for (int i = 0; i < gif.Images().Count(); ++i) {
+    TGIFFrame& f = *gif.Images().Frames(i);
+    const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
+    std::cout << "Image " << i << " : (" << f.Left() << ", " << f.Top() << ")-("
+              << f.Left() + f.Width() << ", " << f.Top() + f.Height() << "), " << f.Width() << "x"
+              << f.Height() << ", délai " << (gce ? gce->Delay() : 0) << " cs, disposition "
+              << (gce ? DisposalName(gce->Disposal()) : "aucune") << ", index transparent "
+              << (f.Transparent() ? std::to_string(gce->TransparentColorIndex())
+                                  : std::string("aucun"))
+              << "\n";
+  }
+}
+#endif
+
 }  // namespace
 
 int CmdInfo(const TArgs& args) {
@@ -67,6 +119,9 @@ int CmdInfo(const TArgs& args) {
     if (bmp->PixelFormat() == pf32bit)
       std::cout << "Canal alpha : " << AlphaFormatName(bmp->AlphaFormat()) << "\n";
   }
+#ifdef VITRELLE_HAS_GIF
+  if (auto* gif = dynamic_cast<TGIFImage*>(&g)) PrintGif(*gif);
+#endif
   HPALETTE palette = g.Palette();
   std::cout << "Palette : "
             << (palette ? std::to_string(palette->Count()) + " couleurs" : std::string("aucune"))

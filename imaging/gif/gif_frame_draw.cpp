@@ -1,0 +1,127 @@
+// The frame's bitmap and mask, and drawing it scaled, tiled and with transparency.
+#include <algorithm>
+#include <cstring>
+
+#include "gif_glue.h"
+
+namespace {
+
+// a * b / c rounded to nearest (halves away from zero), without overflow.
+int MulDiv(int64_t a, int64_t b, int64_t c) {
+  if (c == 0) return -1;
+  int64_t p = a * b;
+  int64_t q = (std::abs(p) * 2 + std::abs(c)) / (std::abs(c) * 2);
+  return int(((p < 0) != (c < 0)) ? -q : q);
+}
+
+std::vector<TRGBQuad> TableOf(const TPalette* palette) {
+  std::vector<TRGBQuad> table;
+  if (!palette) return table;
+  for (const TPaletteEntry& e : palette->Entries())
+    table.push_back(TRGBQuad{e.peBlue, e.peGreen, e.peRed, 0});
+  return table;
+}
+
+// One row of the 1-bit mask: bit set (most significant first) where the pixel is t.
+bool MaskRow(const uint8_t* pixels, int width, uint8_t t, uint8_t* bits) {
+  bool any = false;
+  for (int x = 0; x < width; ++x)
+    if (pixels[x] == t) {
+      bits[x >> 3] |= uint8_t(0x80 >> (x & 7));
+      any = true;
+    }
+  return any;
+}
+
+}  // namespace
+
+TBitmap* TGIFFrame::GetBitmap() {
+  if (FBitmap || Empty()) return FBitmap.get();
+  try {
+    if (FImage) FImage->Progress(psStarting, 0, false, TRect{}, gifmsg::sProgressRendering);
+    FBitmap = (FImage && FImage->ShouldDither()) ? RenderDitheredBitmap() : RenderIndexedBitmap();
+    if (FImage) {
+      FImage->Progress(psEnding, 100, FImage->PaletteModified(), TRect{},
+                       gifmsg::sProgressRendering);
+      if (FImage->PaletteModified()) FImage->Changed();
+    }
+  } catch (const EAbort&) {
+    DropBitmap();
+    return nullptr;
+  }
+  return FBitmap.get();
+}
+
+std::unique_ptr<TBitmap> TGIFFrame::RenderIndexedBitmap() {
+  auto bitmap = std::make_unique<TBitmap>();
+  bitmap->SetPixelFormat(pf8bit);
+  bitmap->SetColorTable(TableOf(Palette()));
+  CheckedDibSize(Width(), Height(), 8);
+  bitmap->SetSize(Width(), Height());
+  if (Empty()) return bitmap;
+  bool computeMask = FNeedMask && Transparent();
+  FNeedMask = false;
+  std::unique_ptr<TBitmap> mask;
+  bool anyTransparent = false;
+  if (computeMask) {
+    mask = std::make_unique<TBitmap>();
+    mask->SetPixelFormat(pf1bit);
+    mask->SetSize(Width(), Height());
+  }
+  uint8_t t = computeMask ? FGCE->TransparentColorIndex() : 0;
+  const size_t width = size_t(Width());
+  for (int y = 0; y < Height(); ++y) {
+    if (y % 32 == 0 && FImage && FImage->OnProgress)
+      FImage->Progress(psRunning, uint8_t((y * 100 + Height() / 2) / Height()), false, TRect{},
+                       gifmsg::sProgressRendering);
+    const uint8_t* src = FData.data() + size_t(y) * width;
+    std::memcpy(bitmap->GetScanline(y), src, width);
+    if (computeMask) anyTransparent |= MaskRow(src, Width(), t, mask->GetScanline(y));
+  }
+  if (anyTransparent) FMask = std::move(mask);
+  return bitmap;
+}
+
+std::unique_ptr<TBitmap> TGIFFrame::RenderDitheredBitmap() {
+  // Display through the web palette needs the error-diffusion ditherer.
+  throw EAbstractError();
+}
+
+TRect TGIFFrame::ScaleRect(const TRect& DestRect) const {
+  int w = FImage ? FImage->Width() : Width();
+  int h = FImage ? FImage->Height() : Height();
+  if (w <= 0 || h <= 0) return DestRect;
+  int dw = DestRect.Right - DestRect.Left, dh = DestRect.Bottom - DestRect.Top;
+  return TRect{DestRect.Left + MulDiv(Left(), dw, w), DestRect.Top + MulDiv(Top(), dh, h),
+               DestRect.Left + MulDiv(Left() + Width(), dw, w),
+               DestRect.Top + MulDiv(Top() + Height(), dh, h)};
+}
+
+void TGIFFrame::Draw(TCanvas& ACanvas, const TRect& Rect, bool DoTransparent, bool DoTile) {
+  StretchDraw(ACanvas, DoTile ? Rect : ScaleRect(Rect), DoTransparent, DoTile);
+}
+
+void TGIFFrame::StretchDraw(TCanvas& ACanvas, const TRect& Rect, bool DoTransparent, bool DoTile) {
+  bool masked = DoTransparent && Transparent() && HasMask();
+  TBitmap* bitmap = GetBitmap();
+  if (!bitmap || bitmap->Empty()) return;
+  std::vector<TRect> places;
+  if (DoTile) {
+    int w = FImage ? FImage->Width() : Width();
+    int h = FImage ? FImage->Height() : Height();
+    if (w <= 0 || h <= 0) return;
+    for (int64_t x = int64_t(Rect.Left) + Left(); x < Rect.Right; x += w)
+      for (int64_t y = int64_t(Rect.Top) + Top(); y < Rect.Bottom; y += h)
+        places.push_back(TRect{int(x), int(y), int(x) + Width(), int(y) + Height()});
+  } else {
+    places.push_back(Rect);
+  }
+  TRect whole{0, 0, Width(), Height()};
+  for (const TRect& r : places) {
+    if (masked && FMask)
+      StretchMaskedCopy(ACanvas.View(), r, bitmap->View(), whole, FMask->View());
+    else
+      StretchBlt(ACanvas.View(), r, bitmap->View(), whole);
+  }
+  if (masked) ACanvas.Changed();
+}

@@ -1,0 +1,156 @@
+// A frame made from another frame, a bitmap or any other picture, and a frame given to a
+// bitmap.
+#include <algorithm>
+#include <cstring>
+
+#include "gif_glue.h"
+
+void TGIFFrame::CopyFrom(TGIFFrame& Source) {
+  FImageDescriptor = Source.FImageDescriptor;
+  AllocatePixels();
+  if (FDataSize)
+    std::memcpy(FData.data(), Source.FData.data(), std::min(FDataSize, Source.FDataSize));
+  TGIFColorMap& map = Source.ActiveColorMap();
+  FColorMap->ImportColorMap(map.Data(), map.Count());
+  FColorMap->SetOptimized(map.Optimized());
+  FExtensions->Assign(*Source.FExtensions);
+  if (Source.FBitmap) {
+    FBitmap = std::make_unique<TBitmap>();
+    FBitmap->Assign(*Source.FBitmap);
+  }
+}
+
+void TGIFFrame::Assign(TGIFFrame* Source) {
+  if (Source == this) return;
+  Clear();
+  if (Source && !Source->Empty()) CopyFrom(*Source);
+}
+
+void TGIFFrame::Assign(TPicture& Source) {
+  if (Source.Graphic())
+    Assign(*Source.Graphic());
+  else
+    Clear();
+}
+
+void TGIFFrame::Assign(TGraphic& Source) {
+  if (auto* bitmap = dynamic_cast<TBitmap*>(&Source)) {
+    ImportBitmap(*bitmap);
+    return;
+  }
+  if (auto* gif = dynamic_cast<TGIFImage*>(&Source)) {
+    Assign(gif->Empty() ? nullptr : gif->Images().Frames(0));
+    return;
+  }
+  // Any other picture: drawn into a 24-bit bitmap of its size first.
+  Clear();
+  if (Source.Empty()) return;
+  TBitmap bitmap;
+  try {
+    bitmap.Assign(Source);
+  } catch (const EConvertError&) {
+    bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetSize(Source.Width(), Source.Height());
+    Source.Draw(bitmap.Canvas(), TRect{0, 0, Source.Width(), Source.Height()});
+  }
+  ImportBitmap(bitmap);
+}
+
+void TGIFFrame::AssignTo(TGraphic& Dest) {
+  if (auto* bitmap = dynamic_cast<TBitmap*>(&Dest)) {
+    if (TBitmap* b = Bitmap())
+      bitmap->Assign(*b);
+    else
+      bitmap->SetSize(0, 0);
+    return;
+  }
+  throw EConvertError("Impossible de convertir une image TGIFFrame en " + Dest.ClassName());
+}
+
+void TGIFFrame::ImportBitmap(TBitmap& Source) {
+  Clear();
+  if (Source.Empty()) return;
+  ApplyBounds(0, 0, Source.Width(), Source.Height());
+  int bits = Source.BitCount();
+  std::unique_ptr<TBitmap> work = std::make_unique<TBitmap>();
+  if (bits == 1 || bits == 4 || bits == 8) {
+    work->Assign(Source);
+  } else {
+    TColorReduction reduction = FImage ? FImage->ColorReduction() : rmNone;
+    work = ReduceBitmapColors(Source, reduction, FImage ? FImage->DitherMode() : dmNearest,
+                              reduction == rmPalette ? Source.Palette() : nullptr,
+                              FImage ? FImage->ReductionBits() : 8);
+    bits = work->BitCount();
+  }
+  AllocatePixels();
+  if (FImage) FImage->Progress(psStarting, 0, false, TRect{}, gifmsg::sProgressConverting);
+  FBitmap = std::move(work);
+  if (bits == 1 || bits == 4 || bits == 8)
+    ImportIndexed(*FBitmap, bits);
+  else
+    ImportTrueColor(*FBitmap);
+  if (Source.Transparent()) {
+    TColor tc = Source.TransparentColor() & 0xFFFFFF;
+    if (bits <= 8) {
+      int index = FColorMap->IndexOf(tc);
+      if (index >= 0) AddTransparency(index);
+    }
+  }
+  if (FImage)
+    FImage->Progress(psEnding, 100, FImage->PaletteModified(), TRect{},
+                     gifmsg::sProgressConverting);
+  FBitmap.reset();  // the frame's own bitmap is built from its pixels when drawn
+}
+
+void TGIFFrame::ImportIndexed(TBitmap& Source, int Bits) {
+  const std::vector<TRGBQuad>& table = Source.ColorTable();
+  int colors = std::min<int>(int(table.size()), 1 << Bits);
+  FColorMap->ImportColorTable(table.data(), colors);
+  bool repaired = false;
+  for (int y = 0; y < Height(); ++y) {
+    const uint8_t* src = Source.GetScanline(y);
+    uint8_t* dst = FData.data() + size_t(y) * size_t(Width());
+    for (int x = 0; x < Width(); ++x) {
+      uint8_t v = Bits == 8   ? src[x]
+                  : Bits == 4 ? uint8_t((x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4))
+                              : uint8_t((src[x >> 3] >> (7 - (x & 7))) & 1);
+      if (v >= colors) {
+        v = 0;
+        repaired = true;
+      }
+      dst[x] = v;
+    }
+  }
+  if (repaired) Warning(gsWarning, SInvalidBitmap);
+}
+
+void TGIFFrame::ImportTrueColor(TBitmap& Source) {
+  // Colours in order of first appearance; a cache of the 8 latest avoids most searches.
+  struct TCacheEntry {
+    TColor Color;
+    int Index;
+  } cache[8];
+  int used = 0, last = 0, next = 0;
+  for (int y = 0; y < Height(); ++y) {
+    const uint8_t* src = Source.GetScanline(y);
+    uint8_t* dst = FData.data() + size_t(y) * size_t(Width());
+    for (int x = 0; x < Width(); ++x) {
+      TColor c = RGBColor(src[x * 3 + 2], src[x * 3 + 1], src[x * 3]);
+      int index = -1;
+      for (int k = 0, i = last; k < used; ++k, i = (i + 7) % 8)
+        if (cache[i].Color == c) {
+          index = cache[i].Index;
+          last = i;
+          break;
+        }
+      if (index < 0) {
+        index = FColorMap->AddUnique(c);
+        cache[next] = TCacheEntry{c, index};
+        last = next;
+        next = (next + 1) % 8;
+        used = std::min(used + 1, 8);
+      }
+      dst[x] = uint8_t(index);
+    }
+  }
+}

@@ -1,0 +1,451 @@
+// TGIFImage: construction, content, loading and saving, settings and the warning route.
+#include <algorithm>
+
+#include "gif_glue.h"
+
+TGIFImage::TGIFImage()
+    : FAnimate(DefaultAnimate),
+      FAnimateLoop(DefaultAnimateLoop),
+      FDithering(DefaultDithering),
+      FHeader(std::make_unique<TGIFHeader>(this)),
+      FImages(std::make_unique<TGIFImageList>(this)),
+      FColorReduction(DefaultColorReduction),
+      FReductionBits(DefaultReductionBits),
+      FAnimationSpeed(DefaultAnimationSpeed),
+      FDitherMode(DefaultDitherMode) {
+  ResetContent();
+  FTransparent = true;
+}
+
+TGIFImage::~TGIFImage() {
+  StopDraw();
+  FBitmap.reset();
+  FImages->Clear();
+}
+
+void TGIFImage::ResetContent() {
+  StopDraw();
+  DropBitmap();
+  FImages->Clear();
+  FHeader->ColorMap().Clear();
+  FHeader->SetWidth(0);
+  FHeader->SetHeight(0);
+  FHeader->Prepare();
+  SetPalette(std::unique_ptr<TPalette>());
+}
+
+void TGIFImage::Clear() {
+  ResetContent();
+  Changed();
+}
+
+void TGIFImage::Warning(const void* Sender, TGIFSeverity Severity, const std::string& Message) {
+  if (OnWarning) {
+    OnWarning(Sender, Severity, Message);
+    return;
+  }
+  if (Severity == gsError) throw GIFException(Message);
+}
+
+int TGIFImage::Width() const {
+  return FHeader->Width();
+}
+
+int TGIFImage::Height() const {
+  return FHeader->Height();
+}
+
+TGIFVersion TGIFImage::Version() const {
+  TGIFVersion v = gvUnknown;
+  for (int i = 0; i < FImages->Count() && v < gv89a; ++i)
+    v = std::max(v, FImages->Frames(i)->GetVersion());
+  return v;
+}
+
+int TGIFImage::ColorResolution() const {
+  int r = FHeader->ColorResolution();
+  for (int i = 0; i < FImages->Count(); ++i) r = std::max(r, FImages->Frames(i)->ColorResolution());
+  return r;
+}
+
+int TGIFImage::BitsPerPixel() const {
+  int r = FHeader->BitsPerPixel();
+  for (int i = 0; i < FImages->Count(); ++i) r = std::max(r, FImages->Frames(i)->BitsPerPixel());
+  return r;
+}
+
+bool TGIFImage::IsTransparent() const {
+  for (int i = 0; i < FImages->Count(); ++i)
+    if (FImages->Frames(i)->Transparent()) return true;
+  return false;
+}
+
+bool TGIFImage::ShouldDither() const {
+  return FDithering == gdEnabled || (FDithering == gdAuto && DitherOnPaletteDisplay);
+}
+
+// ---------------------------------------------------------------------------------------
+// Loading and saving
+// ---------------------------------------------------------------------------------------
+
+void TGIFImageList::LoadFromStream(TStream& Stream) {
+  auto skipZeros = [&](uint8_t& b) {
+    do
+      if (!TryReadByte(Stream, b)) return false;
+    while (b == 0);
+    return true;
+  };
+  uint8_t b = 0;
+  if (!skipZeros(b)) return;
+  while (b != ';') {
+    Stream.Seek(-1, soCurrent);
+    if (b != '!' && b != ',') {
+      Warning(gsWarning, gifmsg::sUnknownBlock);
+      break;
+    }
+    TGIFFrame* frame = TGIFFrame::Create(FImage);
+    try {
+      frame->LoadFromStream(Stream);
+    } catch (...) {
+      Delete(IndexOf(frame));
+      throw;
+    }
+    int64_t size = Stream.Size();
+    FImage->Progress(
+        psRunning,
+        uint8_t(size > 0 ? std::clamp<int64_t>(Stream.Position() * 100 / size, 0, 100) : 0),
+        RenderOnLoad, TRect{}, gifmsg::sProgressLoading);
+    if (frame->Empty() && frame->Extensions().Count() == 0) Delete(IndexOf(frame));
+    if (!skipZeros(b)) return;
+  }
+  Stream.Seek(-1, soCurrent);
+}
+
+void TGIFImageList::SaveToStream(TStream& Stream) {
+  for (int i = 0; i < Count(); ++i) {
+    Frames(i)->SaveToStream(Stream);
+    FImage->Progress(psRunning, uint8_t((i + 1) * 100 / Count()), false, TRect{},
+                     gifmsg::sProgressSaving);
+  }
+}
+
+void TGIFImage::LoadFromStream(TStream& Stream) {
+  Progress(psStarting, 0, false, TRect{}, gifmsg::sProgressLoading);
+  int64_t start = Stream.Position();
+  bool ok = false;
+  try {
+    ResetContent();
+    FHeader->LoadFromStream(Stream);
+    FImages->LoadFromStream(Stream);
+    TGIFTrailer trailer(this);
+    trailer.LoadFromStream(Stream);
+    Changed();
+    ok = true;
+  } catch (...) {
+    Stream.SetPosition(start);
+    Progress(psEnding, 0, true, TRect{}, gifmsg::sProgressLoading);
+    throw;
+  }
+  if (ok) Progress(psEnding, 100, true, TRect{}, gifmsg::sProgressLoading);
+}
+
+void TGIFImage::SaveToStream(TStream& Stream) {
+  Progress(psStarting, 0, false, TRect{}, gifmsg::sProgressSaving);
+  try {
+    FHeader->SaveToStream(Stream);
+    FImages->SaveToStream(Stream);
+    TGIFTrailer trailer(this);
+    trailer.SaveToStream(Stream);
+    SetModified(false);
+  } catch (...) {
+    Progress(psEnding, 0, true, TRect{}, gifmsg::sProgressSaving);
+    throw;
+  }
+  Progress(psEnding, 100, true, TRect{}, gifmsg::sProgressSaving);
+}
+
+// ---------------------------------------------------------------------------------------
+// Frames from other pictures
+// ---------------------------------------------------------------------------------------
+
+TGIFFrame* TGIFImage::Add(TGIFFrame& Source) {
+  TGIFFrame* frame = TGIFFrame::Create(this);
+  try {
+    frame->Assign(&Source);
+  } catch (...) {
+    FImages->Delete(FImages->IndexOf(frame));
+    throw;
+  }
+  DropBitmap();
+  Changed();
+  return frame;
+}
+
+TGIFFrame* TGIFImage::Add(TGraphic& Source) {
+  TGIFFrame* last = nullptr;
+  if (auto* gif = dynamic_cast<TGIFImage*>(&Source)) {
+    for (int i = 0; i < gif->Images().Count(); ++i) {
+      TGIFFrame* frame = TGIFFrame::Create(this);
+      try {
+        frame->Assign(gif->Images().Frames(i));
+      } catch (...) {
+        FImages->Delete(FImages->IndexOf(frame));
+        throw;
+      }
+      last = frame;
+    }
+  } else {
+    last = TGIFFrame::Create(this);
+    try {
+      last->Assign(Source);
+    } catch (...) {
+      FImages->Delete(FImages->IndexOf(last));
+      throw;
+    }
+  }
+  DropBitmap();
+  Changed();
+  return last;
+}
+
+void TGIFImage::Assign(TGraphic& Source) {
+  if (&Source == this) return;
+  if (auto* gif = dynamic_cast<TGIFImage*>(&Source)) {
+    ResetContent();
+    OnProgress = gif->OnProgress;
+    OnWarning = gif->OnWarning;
+    try {
+      Progress(psStarting, 0, false, TRect{}, gifmsg::sProgressCopying);
+      FHeader->Assign(gif->Header());
+      FDrawBackgroundColor = gif->FDrawBackgroundColor;
+      FAnimate = gif->FAnimate;
+      FAnimationSpeed = gif->FAnimationSpeed;
+      SetTransparent(gif->Transparent());
+      FDithering = gif->FDithering;
+      FAnimateLoop = gif->FAnimateLoop;
+      FColorReduction = gif->FColorReduction;
+      FDitherMode = gif->FDitherMode;
+      int count = gif->Images().Count();
+      for (int i = 0; i < count; ++i) {
+        TGIFFrame* frame = TGIFFrame::Create(this);
+        try {
+          frame->Assign(gif->Images().Frames(i));
+        } catch (...) {
+          FImages->Delete(FImages->IndexOf(frame));
+          throw;
+        }
+        Progress(psRunning, uint8_t((i + 1) * 100 / count), false, TRect{},
+                 gifmsg::sProgressCopying);
+      }
+      Progress(psEnding, 100, false, TRect{}, gifmsg::sProgressCopying);
+    } catch (...) {
+      OnProgress = nullptr;
+      OnWarning = nullptr;
+      throw;
+    }
+    OnProgress = nullptr;
+    OnWarning = nullptr;
+    DropBitmap();
+    Changed();
+    return;
+  }
+  ResetContent();
+  TGIFFrame* frame = TGIFFrame::Create(this);
+  try {
+    frame->Assign(Source);
+  } catch (const EConvertError&) {
+    FImages->Delete(FImages->IndexOf(frame));
+    TGraphic::Assign(Source);
+  } catch (...) {
+    FImages->Delete(FImages->IndexOf(frame));
+    throw;
+  }
+  Changed();
+}
+
+void TGIFImage::Assign(TPicture& Source) {
+  if (Source.Graphic())
+    Assign(*Source.Graphic());
+  else
+    ResetContent();
+  Changed();
+}
+
+void TGIFImage::AssignFromClipboard() {
+  TClipboardStore& clipboard = Clipboard();
+  clipboard.Open();
+  try {
+    bool done = false;
+    for (TClipboardFormat format : {GIFClipboardFormat, CF_DIB, CF_BITMAP}) {
+      if (format == 0 || !clipboard.HasFormat(format)) continue;
+      const TGraphicClass* cls = TPicture::FindClipboardFormat(format);
+      TClipboardData data;
+      if (!cls || !clipboard.GetData(format, data)) continue;
+      std::unique_ptr<TGraphic> picture = cls->Create();
+      picture->LoadFromClipboardFormat(format, data, nullptr);
+      Assign(*picture);
+      done = true;
+      break;
+    }
+    if (!done) throw EInvalidGraphic(SUnknownClipboardFormat);
+  } catch (...) {
+    clipboard.Close();
+    throw;
+  }
+  clipboard.Close();
+}
+
+void TGIFImage::AssignTo(TGraphic& Dest) {
+  if (auto* bitmap = dynamic_cast<TBitmap*>(&Dest)) {
+    if (TBitmap* composite = Bitmap())
+      bitmap->Assign(*composite);
+    else
+      bitmap->SetSize(0, 0);
+    return;
+  }
+  TGraphic::AssignTo(Dest);
+}
+
+// ---------------------------------------------------------------------------------------
+// Settings
+// ---------------------------------------------------------------------------------------
+
+void TGIFImage::SetWidth(int Value) {
+  if (Value < 0 || Value > 65535) Value = 0;
+  for (int i = 0; i < FImages->Count(); ++i)
+    Value = std::max(Value, FImages->Frames(i)->Left() + FImages->Frames(i)->Width());
+  if (Value == Width()) return;
+  StopDraw();
+  FHeader->SetWidth(Value);
+  DropBitmap();
+  Changed();
+}
+
+void TGIFImage::SetHeight(int Value) {
+  if (Value < 0 || Value > 65535) Value = 0;
+  for (int i = 0; i < FImages->Count(); ++i)
+    Value = std::max(Value, FImages->Frames(i)->Top() + FImages->Frames(i)->Height());
+  if (Value == Height()) return;
+  StopDraw();
+  FHeader->SetHeight(Value);
+  DropBitmap();
+  Changed();
+}
+
+void TGIFImage::SetBackgroundColorIndex(int Value) {
+  if (Value == BackgroundColorIndex()) return;
+  StopDraw();
+  FHeader->SetBackgroundColorIndex(Value);
+  Pack();
+  Changed();
+}
+
+void TGIFImage::SetBackgroundColor(TColor Value) {
+  if (FHeader->ColorMap().Count() > 0 && Value == BackgroundColor()) return;
+  StopDraw();
+  FHeader->SetBackgroundColor(Value);
+  Pack();
+  Changed();
+}
+
+void TGIFImage::SetAspectRatio(uint8_t Value) {
+  if (Value == AspectRatio()) return;
+  StopDraw();
+  FHeader->SetAspectRatio(Value);
+  Pack();
+  Changed();
+}
+
+void TGIFImage::SetDithering(TGIFDithering Value) {
+  if (Value == FDithering) return;
+  StopDraw();
+  FDithering = Value;
+  Pack();
+  Changed();
+}
+
+void TGIFImage::SetAnimate(bool Value) {
+  if (Value == FAnimate) return;
+  StopDraw();
+  FAnimate = Value;
+  Changed();
+}
+
+void TGIFImage::SetAnimateLoop(TGIFAnimationLoop Value) {
+  if (Value == FAnimateLoop) return;
+  FAnimateLoop = Value;
+  StopDraw();
+  Changed();
+}
+
+void TGIFImage::SetAnimationSpeed(int Value) {
+  Value = std::clamp(Value, 0, 1000);
+  if (Value == FAnimationSpeed) return;
+  SuspendDraw();
+  FAnimationSpeed = Value;
+  ResumeDraw();
+}
+
+void TGIFImage::SetReductionBits(int Value) {
+  if (Value < 3 || Value > 8) GIFError(gifmsg::sBadBitsPerPixel);
+  FReductionBits = Value;
+}
+
+void TGIFImage::SetTransparent(bool Value) {
+  if (Value == FTransparent) return;
+  StopDraw();
+  TGraphic::SetTransparent(Value);
+  Changed();
+}
+
+void TGIFImage::Pack() {
+  DropBitmap();
+  SetPalette(std::unique_ptr<TPalette>());
+  for (int i = 0; i < FImages->Count(); ++i) FImages->Frames(i)->Dormant();
+  if (FHeader->ColorMap().Count() == 0 && FImages->Count() == 1) {
+    TGIFFrame& frame = *FImages->Frames(0);
+    FHeader->ColorMap().Assign(frame.ColorMap());
+    frame.ColorMap().Clear();
+    Changed();
+  }
+}
+
+void TGIFImage::Dormant() {
+  DropBitmap();
+  DropPalette();
+  for (int i = 0; i < FImages->Count(); ++i) FImages->Frames(i)->Dormant();
+}
+
+void TGIFImage::StopDraw() {
+  if (!FRenderer) return;
+  FRenderer->StopAnimation();
+  FSuspendedAnimation = false;
+  FRenderer.reset();
+}
+
+void TGIFImage::SuspendDraw() {
+  if (FDrawSuspendCount++ == 0) {
+    FSuspendedAnimation = FRenderer && FRenderer->Animating();
+    if (FRenderer) FRenderer->StopAnimation();
+  }
+}
+
+void TGIFImage::ResumeDraw() {
+  if (FDrawSuspendCount > 0 && --FDrawSuspendCount == 0) {
+    if (FRenderer && FSuspendedAnimation) FRenderer->StartAnimation();
+    FSuspendedAnimation = false;
+  }
+}
+
+void TGIFImage::DropBitmap() {
+  StopDraw();
+  FBitmap.reset();
+}
+
+void TGIFImage::DropPalette() {
+  FGlobalPalette.reset();
+}
+
+std::unique_ptr<TCustomGIFRenderer> TGIFImage::NewRenderer() {
+  return nullptr;  // no animation renderer in this build: frame 0 is drawn
+}
