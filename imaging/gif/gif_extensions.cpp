@@ -46,7 +46,6 @@ void TGIFExtensionList::Assign(TGIFExtensionList& Source) {
   if (&Source == this) return;
   TMemoryStream stream;
   Source.SaveToStream(stream);
-  stream.SetPosition(0);
   // The list loop stops at "," or ";": the terminator makes it end cleanly.
   WriteByte(stream, ';');
   stream.SetPosition(0);

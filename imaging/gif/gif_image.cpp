@@ -135,10 +135,27 @@ void TGIFImage::LoadFromStream(TStream& Stream) {
   bool ok = false;
   try {
     ResetContent();
-    FHeader->LoadFromStream(Stream);
-    FImages->LoadFromStream(Stream);
+    // The reading moves a few bytes at a time: a file is read into memory once first,
+    // and its position set afterwards to where the reading ended.
+    bool inMemory = dynamic_cast<TMemoryStream*>(&Stream) != nullptr ||
+                    dynamic_cast<TReadOnlyMemoryStream*>(&Stream) != nullptr;
+    TMemoryStream copy;
+    if (!inMemory) {
+      int64_t rest = Stream.Size() - start;
+      CheckImageBudget(uint64_t(std::max<int64_t>(rest, 0)));
+      if (rest > 0) {
+        copy.SetSize(rest);  // one allocation of the file's size
+        copy.SetPosition(0);
+        copy.CopyFrom(Stream, rest);
+      }
+      copy.SetPosition(0);
+    }
+    TStream& source = inMemory ? Stream : copy;
+    FHeader->LoadFromStream(source);
+    FImages->LoadFromStream(source);
     TGIFTrailer trailer(this);
-    trailer.LoadFromStream(Stream);
+    trailer.LoadFromStream(source);
+    if (!inMemory) Stream.SetPosition(start + copy.Position());
     Changed();
     ok = true;
   } catch (...) {

@@ -1,0 +1,202 @@
+// Extensions: graphic control, comments, application and looping extensions, the
+// registries.
+#include "gif_unit_util.h"
+
+using namespace giftest;
+
+namespace {
+
+Bytes FrameData() {
+  Bytes out = Descriptor(0, 0, 2, 1);
+  Append(out, ImageData(2, {{4, 3}, {1, 3}, {2, 3}, {5, 3}}));
+  return out;
+}
+
+Bytes SavedExtension(TGIFExtension& ext) {
+  TMemoryStream s;
+  ext.SaveToStream(s);
+  return Bytes(s.Memory(), s.Memory() + s.Size());
+}
+
+}  // namespace
+
+TEST(GifExtensions, TwoGraphicControlExtensionsFirstWins) {
+  Bytes gif = Header(2, 1, 2);
+  Append(gif, Gce(1, 7, 2));
+  Append(gif, Gce(3, 9, 3));
+  Append(gif, FrameData());
+  gif.push_back(';');
+  TGIFImage image;
+  TCollected warnings;
+  image.OnWarning = warnings.Handler();
+  LoadBytes(image, gif);
+  TGIFFrame& f = *image.Images().Frames(0);
+  EXPECT_EQ(f.Extensions().Count(), 2);
+  ASSERT_TRUE(f.GraphicControlExtension());
+  EXPECT_EQ(f.GraphicControlExtension()->Delay(), 7);
+  EXPECT_EQ(f.GraphicControlExtension()->Disposal(), dmBackground);
+  EXPECT_EQ(f.GraphicControlExtension()->TransparentColorIndex(), 1);
+  EXPECT_EQ(std::count(warnings.Messages.begin(), warnings.Messages.end(),
+                       "Le cadre contient plusieurs blocs d'extension de contrôles graphiques"),
+            1);
+}
+
+TEST(GifExtensions, CommentOf300CharactersRoundTrips) {
+  TGIFImage image;
+  TGIFFrame* frame = TGIFFrame::Create(&image);
+  auto* comment = static_cast<TGIFCommentExtension*>(
+      TGIFExtension::Create(ExtensionClassOf<TGIFCommentExtension>(), frame));
+  TStringList text;
+  text.Add(std::string(300, 'c'));
+  comment->SetText(text);
+  Bytes bytes = SavedExtension(*comment);
+  // "!", label, 255 bytes, 47 bytes (300 + line break), terminator.
+  ASSERT_EQ(bytes.size(), 2u + 1 + 255 + 1 + 47 + 1);
+  EXPECT_EQ(bytes[2], 255);
+  EXPECT_EQ(bytes[2 + 256], 47);
+  EXPECT_EQ(bytes.back(), 0);
+  TMemoryStream s;
+  s.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+  s.SetPosition(0);
+  TGIFCommentExtension back(frame);
+  back.LoadFromStream(s);
+  EXPECT_EQ(back.Text(), text);
+}
+
+TEST(GifExtensions, LoopingExtensionBytes) {
+  TGIFImage image;
+  TGIFFrame frame(&image);
+  TGIFAppExtNSLoop loop(&frame);
+  Bytes expected{'!', 0xFF, 11};
+  for (char c : std::string("NETSCAPE2.0")) expected.push_back(uint8_t(c));
+  Append(expected, Bytes{3, 1, 0, 0, 0});
+  EXPECT_EQ(SavedExtension(loop), expected);
+  // Identifier 1 with a length of 2 is too short for the loop count.
+  Bytes bad(expected.begin(), expected.begin() + 14);
+  Append(bad, Bytes{2, 1, 0, 0});
+  TMemoryStream s;
+  s.WriteBuffer(bad.data(), int64_t(bad.size()));
+  s.SetPosition(0);
+  try {
+    loop.LoadFromStream(s);
+    FAIL() << "no error";
+  } catch (const GIFException& e) {
+    EXPECT_EQ(e.Message(), "Données GIF incorrectes");
+  }
+}
+
+TEST(GifExtensions, LoopCountReadFromFileAndCutShort) {
+  Bytes gif = Header(2, 1, 2);
+  Bytes app{'!', 0xFF, 11};
+  for (char c : std::string("NETSCAPE2.0")) app.push_back(uint8_t(c));
+  Append(app, Bytes{3, 1, 5, 0, 0});
+  Append(gif, app);
+  Append(gif, FrameData());
+  gif.push_back(';');
+  TGIFImage image;
+  LoadBytes(image, gif);
+  auto* loop =
+      dynamic_cast<TGIFAppExtNSLoop*>(image.Images().Frames(0)->Extensions().Extensions(0));
+  ASSERT_TRUE(loop);
+  EXPECT_EQ(loop->Loops(), 5);
+  // The file ends inside the looping extension: the reading stops, no hang.
+  Bytes cut = Header(2, 1, 2);
+  Append(cut, Bytes(app.begin(), app.begin() + 15));
+  TGIFImage partial;
+  EXPECT_NO_THROW(LoadBytes(partial, cut));
+}
+
+TEST(GifExtensions, UnknownApplicationExtensionWrittenBackByteForByte) {
+  Bytes app{'!', 0xFF, 11};
+  for (char c : std::string("XMP DataXMP")) app.push_back(uint8_t(c));
+  Append(app, Bytes{4, 'a', 'b', 'c', 'd', 1, 0xEE, 0});
+  Bytes gif = Header(2, 1, 2);
+  Append(gif, app);
+  Append(gif, FrameData());
+  gif.push_back(';');
+  TGIFImage image;
+  LoadBytes(image, gif);
+  auto* ext =
+      dynamic_cast<TGIFUnknownAppExtension*>(image.Images().Frames(0)->Extensions().Extensions(0));
+  ASSERT_TRUE(ext);
+  EXPECT_EQ(ext->Identifier(), "XMP Data");
+  EXPECT_EQ(ext->Blocks().size(), 2u);
+  EXPECT_EQ(SavedExtension(*ext), app);
+}
+
+TEST(GifExtensions, UnregisteredLabelIsKeptWithAWarning) {
+  Bytes unknown{'!', 0x2A, 3, 'a', 'b', 'c', 0};
+  Bytes gif = Header(2, 1, 2);
+  Append(gif, unknown);
+  Append(gif, FrameData());
+  gif.push_back(';');
+  TGIFImage image;
+  TCollected warnings;
+  image.OnWarning = warnings.Handler();
+  LoadBytes(image, gif);
+  EXPECT_TRUE(warnings.Has("Type d'extension inconnu"));
+  TGIFFrame& f = *image.Images().Frames(0);
+  EXPECT_FALSE(f.Empty());
+  ASSERT_EQ(f.Extensions().Count(), 1);
+  EXPECT_EQ(SavedExtension(*f.Extensions().Extensions(0)), unknown);
+}
+
+namespace {
+
+// A comment class registered later for the same label.
+class TShoutingComment : public TGIFCommentExtension {
+ public:
+  using TGIFCommentExtension::TGIFCommentExtension;
+  static const char* StaticClassName() { return "TShoutingComment"; }
+  const TGIFExtensionClass& ClassType() const override {
+    return ExtensionClassOf<TShoutingComment>();
+  }
+};
+
+}  // namespace
+
+TEST(GifExtensions, LaterRegistrationReplacesAClass) {
+  Bytes gif = Header(2, 1, 2);
+  Append(gif, Bytes{'!', 0xFE, 2, 'h', 'i', 0});
+  Append(gif, FrameData());
+  gif.push_back(';');
+  TGIFExtension::RegisterExtension(0xFE, ExtensionClassOf<TShoutingComment>());
+  TGIFImage image;
+  LoadBytes(image, gif);
+  TGIFExtension* ext = image.Images().Frames(0)->Extensions().Extensions(0);
+  EXPECT_TRUE(dynamic_cast<TShoutingComment*>(ext));
+  EXPECT_EQ(static_cast<TGIFCommentExtension*>(ext)->Text()[0], "hi");
+  TGIFExtension::UnregisterExtension(ExtensionClassOf<TShoutingComment>());
+  TGIFImage again;
+  LoadBytes(again, gif);
+  EXPECT_FALSE(
+      dynamic_cast<TShoutingComment*>(again.Images().Frames(0)->Extensions().Extensions(0)));
+}
+
+TEST(GifExtensions, TransparentIndexEqualToCountExtendsTheMap) {
+  TGIFImage image;
+  TCollected warnings;
+  image.OnWarning = warnings.Handler();
+  for (int i = 0; i < 16; ++i) image.GlobalColorMap().Add(RGBColor(uint8_t(i), 1, 1));
+  TGIFFrame* frame = TGIFFrame::Create(&image);
+  frame->AddTransparency(16);
+  EXPECT_EQ(image.GlobalColorMap().Count(), 17);
+  EXPECT_EQ(image.GlobalColorMap().GetColor(16), clBlack);
+  EXPECT_EQ(frame->GraphicControlExtension()->TransparentColorIndex(), 16);
+  EXPECT_TRUE(warnings.Has("Index de couleur non valide - table des couleurs étendue"));
+  // Beyond the count: stored as 0 with a warning.
+  frame->GraphicControlExtension()->SetTransparentColorIndex(40);
+  EXPECT_EQ(frame->GraphicControlExtension()->TransparentColorIndex(), 0);
+  EXPECT_TRUE(warnings.Has("Indice de couleur incorrect"));
+}
+
+TEST(GifExtensions, DisposalSetterKeepsOtherBits) {
+  TGIFImage image;
+  TGIFFrame frame(&image);
+  TGIFGraphicControlExtension gce(&frame);
+  gce.SetUserInput(true);
+  gce.SetTransparent(true);
+  gce.SetDisposal(dmPrevious);
+  EXPECT_EQ(gce.Record().PackedFields, 0x0C | 0x02 | 0x01);
+  EXPECT_EQ(gce.Disposal(), dmPrevious);
+}
