@@ -364,6 +364,28 @@ TEST(GifFrame, AHugeFrameInATinyFileIsRefused) {
   }
 }
 
+// Application blocks whose size byte is neither 10 nor 11 abandon the load with a GIF
+// error (below 11 with its own message), never another kind of exception.
+TEST(GifExtensionBlocks, ApplicationBlockOfAnUnusualSizeIsAGifError) {
+  for (uint8_t size : {uint8_t(3), uint8_t(12), uint8_t(0xEE)}) {
+    SCOPED_TRACE(int(size));
+    TGifAssembler a;
+    a.Screen(2, 1, Ramp(2)).Byte('!').Byte(0xFF).Byte(size).Raw(TBytes(size, 'A'));
+    a.Byte(3).Raw({1, 0, 0}).Byte(0);
+    a.Descriptor(0, 0, 2, 1).ImageData(2, TwoPixelBody()).Trailer();
+    try {
+      LoadGif(a.Data());
+      ADD_FAILURE() << "loaded";
+    } catch (const GIFException& e) {
+      if (size < 11) {
+        EXPECT_EQ(e.Message(), "Taille de bloc d'extension d'application non supportée");
+      }
+    } catch (const Exception& e) {
+      ADD_FAILURE() << "not a GIFException: " << e.Message();
+    }
+  }
+}
+
 // The composite of a frame smaller than the screen: screen sized, frame at its offset;
 // around a transparent frame the header's background colour.
 TEST(GifPicture, BitmapOfAFrameSmallerThanTheScreen) {
