@@ -503,19 +503,20 @@ inline std::vector<TRgb> PhotoPalette() {
   return map;
 }
 
-// Indices of a picture with gradients, shapes and a little noise over PhotoPalette: long
-// runs broken often enough that the LZW table fills and clears as in real pictures.
+// Indices of a picture with gradients, shapes and dithering noise over PhotoPalette, like a
+// photograph reduced to 256 colours: about 4 bits per pixel once LZW-coded, so the table
+// fills and clears often, as in real pictures.
 inline TBytes PhotoPixels(int w, int h, int phase = 0, uint32_t seed = 12345) {
   TBytes p(size_t(w) * size_t(h));
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       seed = seed * 1664525u + 1013904223u;
-      const int noise = (seed >> 29) == 0 ? 1 : 0;
+      const int dither = int(seed >> 30);  // 0..3
       const int dx = x - w / 2 - phase, dy = y - h / 3;
       const bool disc = dx * dx + dy * dy < (w * w) / 16;
-      const int r = std::min(5, (x * 6) / std::max(1, w) + noise);
-      const int g = disc ? 6 : std::min(5, (y * 6) / std::max(1, h));
-      const int b = ((x + phase) / 17 + y / 13) % 6;
+      const int r = std::min(5, (x * 6) / std::max(1, w) + (dither == 1));
+      const int g = disc ? 6 : std::min(5, (y * 6) / std::max(1, h) + (dither == 2));
+      const int b = ((x + phase) / 17 + y / 13 + (dither == 3)) % 6;
       p[size_t(y) * size_t(w) + size_t(x)] = uint8_t(r * 42 + g * 6 + b);
     }
   return p;
