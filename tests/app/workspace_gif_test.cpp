@@ -148,4 +148,40 @@ TEST_F(GifProductTest, ExportHoldsWhatTheWindowShows) {
   EXPECT_EQ(file.PixelColor(180, 150), clBlack);
 }
 
+// The headless composer reads GIF photos and products like the window does.
+TEST_F(GifWorkspaceTest, ComposerWritesWhatTheWindowWritesWithGifPictures) {
+  const std::string product = WriteHalfTransparentProduct(dir);
+  const std::string photo = WriteQuadrantGif(dir, "maison.gif", 1600, 1200, true);
+  TWorkspace ws;
+  ws.Activate(product);
+  ws.ImportClient(photo);
+  ASSERT_TRUE(ws.Host.Messages.empty());
+  ws.Form.btnPersoClick();
+  ws.Frame(100, 200, 200, 300);
+  ws.Host.NextSave = dir.File("fenetre.bmp");
+  ws.Host.NextSaveFilter = 4;
+  ws.Form.btnExportImageClick();
+
+  TComposerJob job;
+  job.PhotoPath = photo;
+  job.ProductPath = product;
+  job.X1 = 100, job.Y1 = 200, job.X2 = 200, job.Y2 = 300;
+  job.Proportional = false;
+  job.OutputPath = dir.File("composer.bmp");
+  const TComposerResult r = RunComposerJob(job);
+  ASSERT_EQ(r.ExitCode, 0) << r.Message;
+  TBitmap window, composer;
+  window.LoadFromFile(dir.File("fenetre.bmp"));
+  composer.LoadFromFile(job.OutputPath);
+  ASSERT_EQ(composer.Width(), window.Width());
+  ASSERT_EQ(composer.Height(), window.Height());
+  int differ = 0;
+  for (int y = 0; y < window.Height(); ++y)
+    for (int x = 0; x < window.Width(); ++x)
+      differ += window.PixelColor(x, y) != composer.PixelColor(x, y);
+  EXPECT_EQ(differ, 0);
+  EXPECT_EQ(composer.PixelColor(120, 150), clRed);
+  EXPECT_EQ(composer.PixelColor(180, 150), clBlack);
+}
+
 }  // namespace
