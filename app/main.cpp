@@ -4,6 +4,7 @@
 #include <QScreen>
 
 #include "MainWindow.h"
+#include "QtClipboard.h"
 #include "codecs.h"
 
 namespace {
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(txtApplicationTitle));
   TCodecRegistration codecs;
+  TQtClipboardInstaller clipboard;
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {

@@ -713,7 +713,8 @@ class TGIFFrame : public TGIFItem {
   void ImportBitmap(TBitmap& Source);
   void ImportIndexed(TBitmap& Source, int Bits);
   void ImportTrueColor(TBitmap& Source);
-  void ImportMask(TBitmap& Mask);
+  // Mask: one byte per pixel, non-zero where the picture is transparent.
+  void ImportMask(const std::vector<uint8_t>& Mask);
   int ObtainTransparentIndex();
   void ReadDescriptor(TStream& Stream);
   void CopyFrom(TGIFFrame& Source);

@@ -41,6 +41,10 @@ void TGIFApplicationExtension::SaveToStream(TStream& Stream) {
 void TGIFApplicationExtension::LoadFromStream(TStream& Stream) {
   TGIFExtension::LoadFromStream(Stream);
   uint8_t size = ReadByte(Stream);
+  // A block of another size resolves to this class, which has no data of its own to
+  // read: the load stops with the size message rather than an abstract error.
+  if (size != 10 && size != 11 && &ClassType() == &ExtensionClassOf<TGIFApplicationExtension>())
+    GIFError(gifmsg::sAppBlockSize);
   if (size == 10) {
     // A 10-byte header: the data starts right after it, the 11th byte repeats it.
     ReadExact(Stream, &FIdent, 11);

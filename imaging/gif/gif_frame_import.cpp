@@ -94,6 +94,13 @@ void TGIFFrame::ImportBitmap(TBitmap& Source) {
     if (bits <= 8) {
       int index = FColorMap->IndexOf(tc);
       if (index >= 0) AddTransparency(index);
+    } else {
+      std::vector<uint8_t> mask(FDataSize, 0);
+      for (int y = 0; y < Height(); ++y)
+        for (int x = 0; x < Width(); ++x)
+          mask[size_t(y) * size_t(Width()) + size_t(x)] = Source.PixelColor(x, y) == tc;
+      ImportMask(mask);
+      if (Transparent()) ActiveColorMap().SetColor(FGCE->TransparentColorIndex(), tc);
     }
   }
   if (FImage)
@@ -153,4 +160,21 @@ void TGIFFrame::ImportTrueColor(TBitmap& Source) {
       dst[x] = uint8_t(index);
     }
   }
+}
+
+void TGIFFrame::ImportMask(const std::vector<uint8_t>& Mask) {
+  FColorMap->Optimize();
+  int count = FColorMap->Count();
+  if (count < 1 || count > 255) return;
+  int n = FColorMap->Add(TransparentFillColor);
+  bool any = false;
+  for (size_t i = 0; i < FDataSize && i < Mask.size(); ++i)
+    if (Mask[i]) {
+      FData[i] = uint8_t(n);
+      any = true;
+    }
+  if (any)
+    AddTransparency(n);
+  else
+    FColorMap->Delete(n);
 }

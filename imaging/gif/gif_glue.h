@@ -66,6 +66,10 @@ inline bool TryReadByte(TStream& s, uint8_t& b) {
 // Reads one byte and steps back; false at the end of the stream.
 bool PeekByte(TStream& s, uint8_t& b);
 
+namespace giflzw {
+struct TLZWDecoder;
+}
+
 // Code bits over the sub-block reader of one frame's image data.
 class TGIFBitReader {
  public:
@@ -85,6 +89,8 @@ class TGIFBitReader {
   TGIFWarning FOnWarning;
 
  private:
+  // The decoder's hot loop keeps the window position in registers between refills.
+  friend struct giflzw::TLZWDecoder;
   bool Refill(int Bits);
   TGIFReader FStream;
   // Two bytes of margin so that a three-byte gather never leaves the array.

@@ -1,8 +1,11 @@
 // LZW decoding of one frame's image data.
 //
-// The decoder writes each code's string straight into the pixel rows, last pixel first,
-// when the code's chain is known to be sound: every table entry remembers the length of
-// its string when its prefix is a literal or an earlier sound entry. Entries made from
+// The decoder writes each code's string straight into the pixel rows when the code's
+// chain is known to be sound: every table entry remembers the length of its string when
+// its prefix is a literal or an earlier sound entry. In a frame stored row after row the
+// string of such an entry already stands in the decoded pixels (where its prefix was
+// written, followed by one pixel), so it is copied from there; interlaced frames walk
+// the chain, last pixel first. Entries made from
 // corrupt data (a prefix that is not yet defined, the clear or end code, itself) have no
 // known length; their codes go through an explicit stack of 8192 values exactly like the
 // classic decoder, so circular entries and over-long chains fail the same way.
@@ -123,6 +126,10 @@ class TPixelSink {
   uint8_t* FEnd = nullptr;
 };
 
+}  // namespace
+
+namespace giflzw {
+
 struct TLZWDecoder {
   TGIFBitReader& Reader;
   const TLZWTarget& Target;
@@ -134,6 +141,8 @@ struct TLZWDecoder {
   uint16_t Prefix[kTableSize] = {};
   uint16_t Suffix[kTableSize] = {};
   uint16_t Length[kTableSize] = {};  // 0: not known to be sound
+  uint16_t First[kTableSize] = {};   // first pixel of a sound entry's string
+  uint32_t Offset[kTableSize] = {};  // where a sound entry's string stands (rows in order)
   uint16_t Stack[kStackSize];
   uint8_t Scratch[kTableSize + 2];
 
@@ -144,6 +153,7 @@ struct TLZWDecoder {
     int literals = std::min(ClearCode, kTableSize);
     for (int n = 0; n < literals; ++n) {
       Suffix[n] = uint16_t(n);
+      First[n] = uint16_t(n);
       Length[n] = 1;
     }
     NextFree = std::min(ClearCode + 2, kTableSize);
@@ -221,6 +231,132 @@ struct TLZWDecoder {
     }
   }
 
+  // Rows in order, with the decoder's state in locals: the pixel stores could otherwise
+  // alias every member and force reloads after each one.
+  void RunLinear() {
+    uint8_t* const out = Target.Pixels;
+    const size_t total = size_t(Target.Width) * size_t(Target.Height);
+    const int clear = ClearCode, eof = EOFCode;
+    size_t pos = 0, prevStart = 0;
+    int codeSize = MinCodeSize + 1, limit = 2 * clear, nextFree = NextFree;
+    int firstPixel = 0, prevCode = 0;
+    int sb = Reader.FStartBit, lb = Reader.FLastBit;
+    const uint8_t* const window = Reader.FBuffer;
+    auto read = [&](int bits) -> int {
+      if (sb + bits >= lb) return ReadRefilling(bits, sb, lb);
+      const uint8_t* p = window + (sb >> 3);
+      uint32_t v = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
+      int c = int((v >> (sb & 7)) & ((1u << bits) - 1));
+      sb += bits;
+      return c < kTableSize ? c : TooWide();
+    };
+    size_t nextReport = 10000;
+    int code = clear;  // decoding starts as after a clear code
+    for (;;) {
+      if (code == clear) {
+        for (int k = clear + 2; k < nextFree; ++k) {
+          Prefix[k] = 0;
+          Length[k] = 0;
+        }
+        codeSize = MinCodeSize + 1;
+        limit = 2 * clear;
+        nextFree = clear + 2;
+        do code = read(codeSize);
+        while (code == clear);
+        if (code < 0) break;
+        firstPixel = prevCode = code;
+        prevStart = pos;
+        out[pos++] = uint8_t(code);
+      } else if (code == eof) {
+        break;
+      } else {
+        int incode = code, extra = -1;
+        if (code >= nextFree) {
+          extra = firstPixel;
+          code = prevCode;
+        }
+        size_t start = pos;
+        if (size_t length = Length[code]) {
+          size_t k = std::min(length, total - pos);
+          if (code < clear) {
+            out[pos] = uint8_t(code);
+          } else {
+            const uint8_t* src = out + Offset[code];
+            if (k <= 16)  // most strings are short: a call costs more than the copy
+              for (size_t i = 0; i < k; ++i) out[pos + i] = src[i];
+            else
+              std::memcpy(out + pos, src, k);
+          }
+          pos += k;
+          if (extra >= 0 && pos < total) out[pos++] = uint8_t(extra);
+          firstPixel = First[code];
+        } else {
+          firstPixel = Checked(code, extra, out, pos, total);
+        }
+        if (nextFree < kTableSize) {
+          bool sound = prevCode < nextFree && Length[prevCode] != 0;
+          Prefix[nextFree] = uint16_t(prevCode);
+          Suffix[nextFree] = uint16_t(firstPixel);
+          Length[nextFree] = sound ? uint16_t(Length[prevCode] + 1) : 0;
+          First[nextFree] = sound ? First[prevCode] : 0;
+          Offset[nextFree] = uint32_t(prevStart);
+          ++nextFree;
+          if (nextFree >= limit && limit < kTableSize) {
+            limit *= 2;
+            ++codeSize;
+          }
+        }
+        prevCode = incode;
+        prevStart = start;
+      }
+      if (pos >= total) break;
+      if (pos >= nextReport && Target.Progress) {
+        Target.Progress(int64_t(pos));
+        nextReport = pos + 10000;
+      }
+      code = read(codeSize);
+      if (code < 0) break;
+    }
+    Reader.FStartBit = sb;
+  }
+
+  // The window is exhausted: the bit reader refills it (with its warnings).
+  [[gnu::noinline]] int ReadRefilling(int bits, int& sb, int& lb) {
+    Reader.FStartBit = sb;
+    int c = Reader.ReadBits(bits);
+    sb = Reader.FStartBit;
+    lb = Reader.FLastBit;
+    return c < kTableSize ? c : TooWide();
+  }
+
+  // 13-bit codes of 4096 and more do not index the tables: decoding ends there.
+  [[gnu::noinline]] int TooWide() {
+    if (Target.Warning) Target.Warning(&Reader, gsWarning, gifmsg::sBadData);
+    return -1;
+  }
+
+  // A code whose chain is not known to be sound, through the explicit stack; answers the
+  // new first pixel.
+  int Checked(int code, int extra, uint8_t* out, size_t& pos, size_t total) {
+    int sp = 0;
+    auto push = [&](int v) {
+      if (sp >= kStackSize) GIFError(gifmsg::sBadData);
+      Stack[sp++] = uint16_t(v);
+    };
+    if (extra >= 0) push(extra);
+    int c = code;
+    while (c >= ClearCode) {
+      push(Suffix[c]);
+      if (Prefix[c] == c) GIFError(gifmsg::sCircularTable);
+      c = Prefix[c];
+    }
+    int first = Suffix[c];
+    push(first);
+    while (sp > 0 && pos < total) out[pos++] = uint8_t(Stack[--sp]);
+    return first;
+  }
+
+  // Interlaced rows: each string is walked into place through the row sink.
   void Run() {
     int64_t nextReport = 10000;
     int code = ClearCode;  // decoding starts as after a clear code
@@ -247,21 +383,24 @@ struct TLZWDecoder {
         AddEntry();
         PrevCode = incode;
       }
+      if (Sink.Full()) return;
       if ((n & 1023) == 0 && Target.Progress && Sink.Done() >= nextReport) {
         Target.Progress(Sink.Done());
         nextReport = Sink.Done() + 10000;
       }
-      if (Sink.Full()) return;
       code = ReadCode();
       if (code < 0) return;
     }
   }
 };
 
-}  // namespace
+}  // namespace giflzw
 
 void DecodeLZW(TGIFBitReader& Reader, int MinCodeSize, const TLZWTarget& Target) {
   if (Target.Width <= 0 || Target.Height <= 0) return;
-  auto decoder = std::make_unique<TLZWDecoder>(Reader, MinCodeSize, Target);
-  decoder->Run();
+  auto decoder = std::make_unique<giflzw::TLZWDecoder>(Reader, MinCodeSize, Target);
+  if (Target.Interlaced)
+    decoder->Run();
+  else
+    decoder->RunLinear();
 }

@@ -200,3 +200,21 @@ TEST(GifExtensions, DisposalSetterKeepsOtherBits) {
   EXPECT_EQ(gce.Record().PackedFields, 0x0C | 0x02 | 0x01);
   EXPECT_EQ(gce.Disposal(), dmPrevious);
 }
+
+TEST(GifExtensions, ApplicationBlockOfUnusualSizeAbandonsTheLoad) {
+  for (uint8_t size : {uint8_t(9), uint8_t(12)}) {
+    Bytes gif = Header(2, 1, 2);
+    Append(gif, Bytes{'!', 0xFF, size});
+    Append(gif, Bytes(size, 'x'));
+    Append(gif, Bytes{1, 1, 0});
+    Append(gif, FrameData());
+    gif.push_back(';');
+    TGIFImage image;
+    try {
+      LoadBytes(image, gif);
+      FAIL() << "no error for size " << int(size);
+    } catch (const GIFException& e) {
+      EXPECT_EQ(e.Message(), "Taille de bloc d'extension d'application non supportée");
+    }
+  }
+}

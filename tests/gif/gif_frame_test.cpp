@@ -250,3 +250,38 @@ TEST(GifImage, RegisteredForGifFilesAndClipboard) {
   UnregisterGifImage();
   EXPECT_EQ(TPicture::FindFileFormat("gif"), nullptr);
 }
+
+TEST(GifFrame, ImportOfTrueColourBitmapKeepsFirstAppearanceOrder) {
+  TGIFImage image;
+  image.SetColorReduction(rmNone);
+  TBitmap source;
+  source.SetPixelFormat(pf24bit);
+  source.SetSize(4, 1);
+  source.SetPixelColor(0, 0, clBlue);
+  source.SetPixelColor(1, 0, clRed);
+  source.SetPixelColor(2, 0, clLime);
+  source.SetPixelColor(3, 0, clBlue);
+  TGIFFrame* f = image.Add(source);
+  ASSERT_EQ(f->ColorMap().Count(), 3);
+  EXPECT_EQ(f->ColorMap().GetColor(0), clBlue);
+  EXPECT_EQ(f->ColorMap().GetColor(1), clRed);
+  EXPECT_EQ(f->ColorMap().GetColor(2), clLime);
+  EXPECT_EQ(FramePixels(*f), (Bytes{0, 1, 2, 0}));
+}
+
+TEST(GifFrame, ImportOfIndexedBitmaps) {
+  for (TPixelFormat format : {pf1bit, pf4bit, pf8bit}) {
+    TBitmap source;
+    source.SetPixelFormat(format);
+    source.SetColorTable({{0, 0, 0, 0}, {255, 255, 255, 0}});
+    source.SetSize(9, 2);
+    source.SetPixelColor(3, 1, clWhite);
+    source.SetPixelColor(8, 0, clWhite);
+    TGIFImage image;
+    TGIFFrame* f = image.Add(source);
+    EXPECT_EQ(f->ColorMap().Count(), 2);  // the colour table the bitmap holds
+    EXPECT_EQ(f->Pixels(3, 1), 1) << format;
+    EXPECT_EQ(f->Pixels(8, 0), 1) << format;
+    EXPECT_EQ(f->Pixels(0, 0), 0) << format;
+  }
+}

@@ -240,3 +240,11 @@ TEST(GifLzw, AgreesWithGiflibEncoderOnVariedPictures) {
     ASSERT_EQ(FramePixels(*image.Images().Frames(0)), pixels) << "round " << round;
   }
 }
+
+TEST(GifLzw, DataBeyondTheLastPixelIsIgnored) {
+  // 0, 6 = 00, 7 = 000, 8 = 0000: ten pixels of data for a frame of seven, in both orders.
+  auto codes = std::vector<std::pair<int, int>>{{4, 3}, {0, 3}, {6, 3}, {7, 3}, {8, 4}, {5, 4}};
+  EXPECT_EQ(Decode(OneFrame(7, 1, ImageData(2, codes))), Bytes(7, 0));
+  Bytes interlaced = Decode(OneFrame(1, 7, ImageData(2, codes), -1, true));
+  EXPECT_EQ(interlaced, Bytes(7, 0));
+}
