@@ -135,6 +135,35 @@ TEST(GifTrailer, ZeroBytesBeforeTheTrailerAndAMissingTrailerAreSilent) {
   }
 }
 
+TEST(GifTrailer, ZeroBytesBetweenFramesAreSkippedSilently) {
+  TGifAssembler a = OneFrame(Ramp(2), 2, 1, 2, TwoPixelBody());
+  a.Byte(0).Byte(0).Descriptor(0, 0, 2, 1);
+  a.ImageData(2, TCodePacker(2).Clear().Codes({0, 1}).End().Bytes()).Trailer();
+  TWarnings w;
+  std::unique_ptr<TGIFImage> gif = LoadGif(a.Data(), &w);
+  ASSERT_EQ(gif->Images().Count(), 2);
+  EXPECT_EQ(FramePixels(*gif, 1), (TBytes{0, 1}));
+  EXPECT_TRUE(w.Messages.empty()) << w.All();
+}
+
+// A failed load puts the stream back where the picture started.
+TEST(GifTrailer, AFailedLoadRestoresTheStreamPosition) {
+  const TBytes circular =
+      OneFrame(Ramp(4), 4, 4, 2, TCodePacker(2).Clear().Codes({0, 7, 1, 7}).End().Bytes())
+          .Trailer()
+          .Data();
+  for (const TBytes& body : {circular, WithSignature("PNG89a")}) {
+    TMemoryStream stream;
+    const TBytes before(5, 'x');
+    stream.Write(before.data(), 5);
+    stream.Write(body.data(), int64_t(body.size()));
+    stream.SetPosition(5);
+    TGIFImage gif;
+    EXPECT_THROW(gif.LoadFromStream(stream), GIFException);
+    EXPECT_EQ(stream.Position(), 5);
+  }
+}
+
 TEST(GifTrailer, AnUnknownByteBetweenFramesKeepsTheFramesReadSoFar) {
   TGifAssembler a = OneFrame(Ramp(2), 2, 1, 2, TwoPixelBody());
   a.Byte(0x99).Descriptor(0, 0, 2, 1).ImageData(2, TwoPixelBody()).Trailer();
@@ -251,6 +280,34 @@ TEST(GifLzw, DataEndingEarlyKeepsThePixelsAndFillsTheRest) {
     // Without a handler the same file loads silently.
     EXPECT_NO_THROW(LoadGif(CutShort(transparent)));
   }
+}
+
+// Without an end code, a last code that ends exactly on the last bit of the data cannot be
+// read (the bit window must be refilled first, and nothing is left): clear + 7 codes of 5
+// bits fill 5 bytes exactly, so pixel 7 is lost and the rest keep the fill value.
+TEST(GifLzw, ALastCodeEndingOnTheLastBitWithoutAnEndCodeIsNotRead) {
+  const TBytes codes = TCodePacker(4).Clear().Codes({1, 2, 3, 4, 5, 6, 7}).Bytes();
+  ASSERT_EQ(codes.size(), 5u);
+  TWarnings w;
+  std::unique_ptr<TGIFImage> gif = LoadGif(OneFrame(Ramp(16), 8, 1, 4, codes).Trailer().Data(), &w);
+  EXPECT_EQ(FramePixels(*gif), (TBytes{1, 2, 3, 4, 5, 6, 0, 0}));
+  EXPECT_EQ(w.Messages, std::vector<std::string>{"Décoder le tampon de bits à l'exécution"});
+}
+
+// Interlaced rows not reached keep the fill value: 2 x 4 stores rows 0, 2, 1, 3.
+TEST(GifLzw, InterlacedDataEndingEarlyFillsTheRowsNotReached) {
+  const TBytes codes = TCodePacker(4).Clear().Codes({1, 2, 3, 4}).End().Bytes();
+  std::unique_ptr<TGIFImage> gif = LoadGif(OneFrame(Ramp(16), 2, 4, 4, codes, 0x40).Data());
+  EXPECT_EQ(FramePixels(*gif), (TBytes{1, 2, 0, 0, 3, 4, 0, 0}));
+}
+
+TEST(GifLzw, NoCodeSizeByteGivesAWarningAndNoFrame) {
+  TGifAssembler a;
+  a.Screen(2, 1, Ramp(2)).Descriptor(0, 0, 2, 1);
+  TWarnings w;
+  std::unique_ptr<TGIFImage> gif = LoadGif(a.Data(), &w);
+  EXPECT_TRUE(w.Has("Fin prématurée des données")) << w.All();
+  for (int i = 0; i < gif->Images().Count(); ++i) EXPECT_TRUE(gif->Images().Frames(i)->Empty());
 }
 
 TEST(GifLzw, AnEndCodeBeforeAllPixelsEndsQuietly) {
