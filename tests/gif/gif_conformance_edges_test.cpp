@@ -487,6 +487,36 @@ TEST(GifPicture, OpaqueDrawingOfATransparentFrame) {
   EXPECT_EQ(opaque->PixelColor(2, 1), ToColor(colours[3]));
 }
 
+// A 10 x 10 frame at (5, 5) of a 20 x 20 screen drawn into a 40 x 40 rectangle lands on
+// (10, 10)-(30, 30), each pixel doubled; its transparent pixels keep what was beneath,
+// stretched the same way.
+TEST(GifPicture, FramePlacedAndScaledInTheDrawingRectangle) {
+  const std::vector<TRgb> colours = Ramp(4);
+  TBytes pixels;
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 10; ++x) pixels.push_back(uint8_t((x + 2 * y) % 3));
+  TGifAssembler a;
+  a.Screen(20, 20, colours).Gce(1, 0, 2).Descriptor(5, 5, 10, 10);
+  a.ImageData(2, gif_build::LzwEncode(pixels, 2)).Trailer();
+  std::unique_ptr<TGIFImage> gif = LoadGif(a.Data());
+  TBitmap target;
+  target.SetPixelFormat(pf24bit);
+  target.SetSize(50, 50);
+  FillPixels(target.View(), Rect(0, 0, 50, 50), kBackA);
+  gif->Draw(target.Canvas(), Rect(0, 0, 40, 40));
+  int wrong = 0;
+  for (int y = 0; y < 50; ++y)
+    for (int x = 0; x < 50; ++x) {
+      TColor want = kBackA;
+      if (x >= 10 && x < 30 && y >= 10 && y < 30) {
+        const uint8_t index = pixels[size_t((y - 10) / 2) * 10 + size_t((x - 10) / 2)];
+        if (index != 2) want = ToColor(colours[index]);
+      }
+      wrong += target.PixelColor(x, y) != want;
+    }
+  EXPECT_EQ(wrong, 0);
+}
+
 TEST(GifPicture, SeveralFramesDrawOnlyTheFirst) {
   gif_build::TGiflibPicture p;
   p.Width = 4, p.Height = 2;
