@@ -3,10 +3,12 @@
 // extensions) and draws its first frame. Warnings of every item reach the image's
 // Warning, which drops them, hands them to OnWarning, or raises gsError ones.
 //
-// Files: gif_items (items, lists, helpers), gif_colormap, gif_stream (sub-block
-// adapters), gif_header (header, trailer), gif_lzw_decode, gif_frame (buffer, bounds,
-// stream blocks), gif_frame_draw, gif_frame_import, gif_frame_optimize, gif_extensions,
-// gif_ext_registry, gif_ext_app, gif_image, gif_image_draw, gif_register.
+// Files: gif_items (items, lists, helpers, settings), gif_messages, gif_colormap and
+// gif_colormap_owners, gif_stream (sub-block adapters), gif_header (header, trailer),
+// gif_lzw_decode, gif_lzw_encode, gif_frame (buffer, bounds, blocks), gif_frame_draw,
+// gif_frame_import, gif_frame_optimize (crop, merge), gif_extensions, gif_ext_registry,
+// gif_ext_app, gif_text, gif_image, gif_image_draw, gif_reduce, gif_register. Internals
+// shared between them are in gif_glue.h.
 #pragma once
 
 #include <cstdint>

@@ -159,28 +159,6 @@ void TGIFGraphicControlExtension::SetTransparentColor(TColor Value) {
 
 // ---------------------------------------------------------------------------------------
 
-void WriteSubBlockText(TStream& Stream, const TStringList& Text) {
-  std::string bytes = Text.Text();
-  for (size_t i = 0; i < bytes.size(); i += 255) {
-    size_t n = std::min<size_t>(255, bytes.size() - i);
-    WriteByte(Stream, uint8_t(n));
-    Stream.WriteBuffer(bytes.data() + i, int64_t(n));
-  }
-  WriteByte(Stream, 0);
-}
-
-void ReadSubBlockText(TStream& Stream, TStringList& Text) {
-  Text.Clear();
-  std::string bytes;
-  uint8_t length = 0;
-  while (TryReadByte(Stream, length) && length != 0) {
-    size_t at = bytes.size();
-    bytes.resize(at + length);
-    ReadExact(Stream, bytes.data() + at, length);
-  }
-  Text.SetText(bytes);
-}
-
 TColor TGIFTextExtension::ForegroundColor() {
   return FFrame ? FFrame->ActiveColorMap().GetColor(ForegroundColorIndex()) : clBlack;
 }

@@ -105,23 +105,28 @@ void TGIFFrame::StretchDraw(TCanvas& ACanvas, const TRect& Rect, bool DoTranspar
   bool masked = DoTransparent && Transparent() && HasMask();
   TBitmap* bitmap = GetBitmap();
   if (!bitmap || bitmap->Empty()) return;
-  std::vector<TRect> places;
+  TRect whole{0, 0, Width(), Height()};
+  TPixelView dst = ACanvas.View(), src = bitmap->View();
+  auto place = [&](const TRect& r) {
+    if (masked && FMask)
+      StretchMaskedCopy(dst, r, src, whole, FMask->View());
+    else
+      StretchBlt(dst, r, src, whole);
+  };
   if (DoTile) {
+    // Unscaled tiles one screen apart; only those that can touch the canvas are drawn.
     int w = FImage ? FImage->Width() : Width();
     int h = FImage ? FImage->Height() : Height();
     if (w <= 0 || h <= 0) return;
-    for (int64_t x = int64_t(Rect.Left) + Left(); x < Rect.Right; x += w)
-      for (int64_t y = int64_t(Rect.Top) + Top(); y < Rect.Bottom; y += h)
-        places.push_back(TRect{int(x), int(y), int(x) + Width(), int(y) + Height()});
+    int64_t right = std::min<int64_t>(Rect.Right, dst.Width);
+    int64_t bottom = std::min<int64_t>(Rect.Bottom, dst.Height);
+    for (int64_t x = int64_t(Rect.Left) + Left(); x < right; x += w) {
+      if (x + Width() <= 0) continue;
+      for (int64_t y = int64_t(Rect.Top) + Top(); y < bottom; y += h)
+        if (y + Height() > 0) place(TRect{int(x), int(y), int(x) + Width(), int(y) + Height()});
+    }
   } else {
-    places.push_back(Rect);
-  }
-  TRect whole{0, 0, Width(), Height()};
-  for (const TRect& r : places) {
-    if (masked && FMask)
-      StretchMaskedCopy(ACanvas.View(), r, bitmap->View(), whole, FMask->View());
-    else
-      StretchBlt(ACanvas.View(), r, bitmap->View(), whole);
+    place(Rect);
   }
   if (masked) ACanvas.Changed();
 }

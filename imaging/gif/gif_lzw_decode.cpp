@@ -10,6 +10,7 @@
 // known length; their codes go through an explicit stack of 8192 values exactly like the
 // classic decoder, so circular entries and over-long chains fail the same way.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "gif_glue.h"
@@ -142,7 +143,9 @@ struct TLZWDecoder {
   uint16_t Suffix[kTableSize] = {};
   uint16_t Length[kTableSize] = {};  // 0: not known to be sound
   uint16_t First[kTableSize] = {};   // first pixel of a sound entry's string
-  uint32_t Offset[kTableSize] = {};  // where a sound entry's string stands (rows in order)
+  // Where a sound code's string stands (rows in order): in the decoded pixels for table
+  // entries, in a table of single pixels for literals.
+  const uint8_t* Source[kTableSize] = {};
   uint16_t Stack[kStackSize];
   uint8_t Scratch[kTableSize + 2];
 
@@ -151,10 +154,16 @@ struct TLZWDecoder {
     ClearCode = 1 << minCodeSize;
     EOFCode = ClearCode + 1;
     int literals = std::min(ClearCode, kTableSize);
+    static const auto single = [] {
+      std::array<uint8_t, kTableSize> values{};
+      for (int n = 0; n < kTableSize; ++n) values[size_t(n)] = uint8_t(n);
+      return values;
+    }();
     for (int n = 0; n < literals; ++n) {
       Suffix[n] = uint16_t(n);
       First[n] = uint16_t(n);
       Length[n] = 1;
+      Source[n] = &single[size_t(n)];
     }
     NextFree = std::min(ClearCode + 2, kTableSize);
   }
@@ -278,15 +287,11 @@ struct TLZWDecoder {
         size_t start = pos;
         if (size_t length = Length[code]) {
           size_t k = std::min(length, total - pos);
-          if (code < clear) {
-            out[pos] = uint8_t(code);
-          } else {
-            const uint8_t* src = out + Offset[code];
-            if (k <= 16)  // most strings are short: a call costs more than the copy
-              for (size_t i = 0; i < k; ++i) out[pos + i] = src[i];
-            else
-              std::memcpy(out + pos, src, k);
-          }
+          const uint8_t* src = Source[code];
+          if (k <= 16)  // most strings are short: a call costs more than the copy
+            for (size_t i = 0; i < k; ++i) out[pos + i] = src[i];
+          else
+            std::memcpy(out + pos, src, k);
           pos += k;
           if (extra >= 0 && pos < total) out[pos++] = uint8_t(extra);
           firstPixel = First[code];
@@ -299,7 +304,7 @@ struct TLZWDecoder {
           Suffix[nextFree] = uint16_t(firstPixel);
           Length[nextFree] = sound ? uint16_t(Length[prevCode] + 1) : 0;
           First[nextFree] = sound ? First[prevCode] : 0;
-          Offset[nextFree] = uint32_t(prevStart);
+          Source[nextFree] = out + prevStart;
           ++nextFree;
           if (nextFree >= limit && limit < kTableSize) {
             limit *= 2;

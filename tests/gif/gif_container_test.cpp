@@ -238,3 +238,24 @@ TEST(GifItems, BitsForColorCount) {
   EXPECT_EQ(BitsForColorCount(129), 8);
   EXPECT_EQ(BitsForColorCount(256), 8);
 }
+
+TEST(GifImage, LoadingReportsProgressAndRestoresPositionOnFailure) {
+  std::vector<std::pair<TProgressStage, int>> reports;
+  TGIFImage image;
+  image.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect&,
+                         const std::string& message) {
+    EXPECT_EQ(message, "Chargement");
+    reports.push_back({stage, percent});
+  };
+  LoadBytes(image, TinyGif());
+  ASSERT_GE(reports.size(), 2u);
+  EXPECT_EQ(reports.front(), std::make_pair(psStarting, 0));
+  EXPECT_EQ(reports.back(), std::make_pair(psEnding, 100));
+  reports.clear();
+  Bytes bad = TinyGif("XXX89a");
+  TReadOnlyMemoryStream stream(bad.data(), bad.size());
+  stream.SetPosition(3);
+  EXPECT_THROW(image.LoadFromStream(stream), GIFException);
+  EXPECT_EQ(stream.Position(), 3);
+  EXPECT_EQ(reports.back(), std::make_pair(psEnding, 0));
+}

@@ -218,3 +218,18 @@ TEST(GifExtensions, ApplicationBlockOfUnusualSizeAbandonsTheLoad) {
     }
   }
 }
+
+TEST(GifExtensions, CommentTextIsWindows1252InTheFile) {
+  Bytes gif = Header(2, 1, 2);
+  Append(gif, Bytes{'!', 0xFE, 4, 'C', 0xE9, ' ', 0x80, 0});  // "Cé €"
+  Append(gif, FrameData());
+  gif.push_back(';');
+  TGIFImage image;
+  LoadBytes(image, gif);
+  auto* comment =
+      static_cast<TGIFCommentExtension*>(image.Images().Frames(0)->Extensions().Extensions(0));
+  ASSERT_EQ(comment->Text().Count(), 1);
+  EXPECT_EQ(comment->Text()[0], "C\xC3\xA9 \xE2\x82\xAC");
+  Bytes saved = SavedExtension(*comment);
+  EXPECT_EQ(saved, (Bytes{'!', 0xFE, 6, 'C', 0xE9, ' ', 0x80, '\r', '\n', 0}));
+}

@@ -285,3 +285,21 @@ TEST(GifFrame, ImportOfIndexedBitmaps) {
     EXPECT_EQ(f->Pixels(0, 0), 0) << format;
   }
 }
+
+TEST(GifFrame, TilingRepeatsTheFrameOneScreenApart) {
+  TGIFImage image;
+  MakeFrame(image, 0, 0, 20, 20, 0);
+  image.Images().Delete(0);
+  TGIFFrame* f = MakeFrame(image, 0, 0, 4, 4, 1);  // a 4x4 red frame on a 20x20 screen
+  TBitmap target;
+  target.SetSize(50, 30);
+  target.Canvas().Brush.Color = clWhite;
+  target.Canvas().FillRect(Rect(0, 0, 50, 30));
+  f->Draw(target.Canvas(), Rect(0, 0, 50, 30), false, true);
+  int tiles = 0;
+  for (int x = 0; x < 50; x += 20)
+    for (int y = 0; y < 30; y += 20) tiles += target.PixelColor(x, y) == clRed;
+  EXPECT_EQ(tiles, 6);  // 3 columns x 2 rows
+  EXPECT_EQ(target.PixelColor(4, 0), clWhite);
+  EXPECT_EQ(target.PixelColor(43, 23), clRed);
+}
