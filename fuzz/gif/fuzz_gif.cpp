@@ -1,8 +1,10 @@
 // Loads arbitrary bytes as a GIF and uses the picture the way the workspace and the
 // command-line tool do: drawn transparent and opaque, scaled, converted to a bitmap, every
 // frame's pixels, bitmap and mask built, and copied into another picture. A failed load
-// leaves a picture that must be as usable as a loaded one. Errors must be GIFException or
-// the size budget's refusal; anything else, a crash, a hang or an over-read is a fault.
+// leaves a picture that must be as usable as a loaded one. Animated pictures are also
+// played a few steps through the renderer on a clock that moves only when told to. Errors must be
+// GIFException or the size budget's refusal; anything else, a crash, a hang or an over-read is a
+// fault.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,13 +30,23 @@ void UseFrames(TGIFImage& image) {
   }
 }
 
+// A few timer steps, each followed by the repaint it asks for, then the renderer stopped
+// while its clock still exists.
+void PlayAnimation(TGIFImage& image, TManualTimerService& clock, TCanvas& canvas) {
+  for (int i = 0; i < 6 && clock.FireNext(); ++i) image.Draw(canvas, Rect(0, 0, 37, 23));
+  image.StopDraw();
+}
+
 void UsePicture(TGIFImage& image, uint8_t options) {
+  TManualTimerService clock;
+  TTimerServiceScope clockScope(clock);
   try {
     image.SetTransparent(!(options & 1));
     image.SetAnimate(options & 2);
     TBitmap target;
     target.SetSize(37, 23);
     image.Draw(target.Canvas(), Rect(0, 0, 37, 23));
+    if (options & 2) PlayAnimation(image, clock, target.Canvas());
     image.Draw(target.Canvas(), Rect(30, 20, 2, 1));  // mirrored and tiny
     if (int64_t(image.Width()) * image.Height() <= 1 << 20) {
       if (TBitmap* composite = image.Bitmap()) (void)composite->PixelColor(0, 0);
@@ -48,6 +60,7 @@ void UsePicture(TGIFImage& image, uint8_t options) {
   } catch (const GIFException&) {
   } catch (const EOutOfResources&) {
   }
+  image.StopDraw();  // no renderer may outlive the clock it was armed on
 }
 
 }  // namespace
