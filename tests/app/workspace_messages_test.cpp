@@ -51,7 +51,7 @@ std::vector<TText> WindowTexts() {
     texts.push_back(
         {"cbMention item", i < f.cbMention.Items.size() ? f.cbMention.Items[i] : "", items[i]});
 
-  const char* openFilters[][2] = {
+  const char* const openFilters[][2] = {
       {"Tous (*.png;*.gif;*.cur;*.pcx;*.ani;*.gif;*.png;*.jpg;*.jpeg;*.bmp;*.tif;*.tiff;*.ico;"
        "*.emf;*.wmf)",
        "*.png;*.gif;*.cur;*.pcx;*.ani;*.gif;*.png;*.jpg;*.jpeg;*.bmp;*.tif;*.tiff;*.ico;*.emf;"
@@ -73,24 +73,24 @@ std::vector<TText> WindowTexts() {
       {"Métafichiers (*.wmf)", "*.wmf"},
       {"Image(*.bmp;*.jpg;*.jpeg;*.png)", "*.bmp;*.jpg;*.jpeg;*.png"},
   };
-  const char* saveFilters[][2] = {
+  const char* const saveFilters[][2] = {
       {"Portable Network Graphics (*.png)", "*.png"},
       {"Fichier image JPEG (*.jpg)", "*.jpg"},
       {"Fichier image JPEG (*.jpeg)", "*.jpeg"},
       {"Bitmaps (*.bmp)", "*.bmp"},
       {"Tout les Fichiers", "*"},
   };
-  auto addFilters = [&](const char* dialog, const std::vector<TFileFilter>& actual,
-                        const auto& expected, size_t count) {
-    texts.push_back({dialog, std::to_string(actual.size()), count == 17 ? "17" : "5"});
-    for (size_t i = 0; i < count; ++i) {
+  auto addFilters = [&]<size_t N>(const char* dialog, const std::vector<TFileFilter>& actual,
+                                  const char* const(&expected)[N][2], const char* count) {
+    texts.push_back({dialog, std::to_string(actual.size()), count});
+    for (size_t i = 0; i < N; ++i) {
       const bool has = i < actual.size();
       texts.push_back({dialog, has ? actual[i].Description : "", expected[i][0]});
       texts.push_back({dialog, has ? actual[i].Pattern : "", expected[i][1]});
     }
   };
-  addFilters("PictDialogMaison filter", f.PictDialogMaison.Filter, openFilters, 17);
-  addFilters("svgImageSave filter", f.svgImageSave.Filter, saveFilters, 5);
+  addFilters("PictDialogMaison filter", f.PictDialogMaison.Filter, openFilters, "17");
+  addFilters("svgImageSave filter", f.svgImageSave.Filter, saveFilters, "5");
   return texts;
 }
 
