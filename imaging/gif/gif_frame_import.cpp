@@ -181,7 +181,7 @@ void TGIFFrame::ImportTrueColor(TBitmap& Source) {
     const uint8_t* src = Source.GetScanline(y);
     uint8_t* dst = FData.data() + size_t(y) * size_t(Width());
     for (int x = 0; x < Width(); ++x, src += 3) {
-      const TColor c = TColor(src[0]) << 16 | TColor(src[1]) << 8 | TColor(src[2]);
+      const TColor c = TColor(src[0]) | TColor(src[1]) << 8 | TColor(src[2]) << 16;
       int index = cache.Find(c);
       if (index < 0) {
         index = FColorMap->AddUnique(c);  // a 257th colour raises the overflow error
