@@ -445,6 +445,10 @@ TEST(GifRoundTrip, RealFilesSaveWithEveryFrameAndExtension) {
     TReadOnlyMemoryStream in2(saved.data(), saved.size());
     again.LoadFromStream(in2);
     EXPECT_EQ(Save(again), saved);
+    // A copy, as the conversion to GIF makes it, saves the same bytes.
+    TGIFImage copy;
+    copy.Assign(image);
+    EXPECT_EQ(Save(copy), saved);
     const TFileView before = View(original);
     if (!before.Ok) {
       ++savedOnly;  // giflib cannot read the original whole: the saved file is checked alone
