@@ -37,6 +37,23 @@ class THashTable {
     }
   }
 
+  // Lookup that also answers where an Insert of the same key would store it.
+  int Find(uint32_t Key, int& Slot) const {
+    const uint32_t* table = HashTable->data();
+    int h = HashIndex(Key);
+    for (;;) {
+      const uint32_t upper = table[h] >> 12;
+      if (upper == Key) return int(table[h] & 0xFFF);
+      if (upper == kEmptyKey) break;
+      h = NextHashIndex(h);
+    }
+    Slot = h;
+    return kNotFound;
+  }
+  void Store(int Slot, uint32_t Key, int Code) {
+    (*HashTable)[size_t(Slot)] = (Key << 12) | uint32_t(Code & 0xFFF);
+  }
+
  private:
   static int HashIndex(uint32_t Key) { return int(((Key >> 4) ^ Key) % kHashSize); }
   static int NextHashIndex(int H) {
@@ -200,27 +217,38 @@ class TLZWEncoder : public TGIFEncoder {
     EmitClear();
     Prefix = TakePixel();
     while (AdvancePixel()) {
-      const int c = TakePixel();
-      const uint32_t key = (uint32_t(Prefix) << 8) | uint32_t(c);
-      const int found = HashTable->Lookup(key);
-      if (found != kNotFound) {
-        Prefix = found;
-        continue;
-      }
-      EmitCode(Prefix);
-      Prefix = c;
-      if (FreeEntry < kLastFreeEntry) {
-        HashTable->Insert(key, FreeEntry);
-        ++FreeEntry;
-      } else {
-        EmitClear();
-      }
+      // cX pixels follow in a row (interlaced) or in the whole frame: one tight loop over
+      // them, then the walk goes on from their end.
+      const uint8_t* p = Data + Pixel;
+      const int64_t n = cX;
+      for (int64_t i = 0; i < n; ++i) EncodePixel(p[i]);
+      Pixel += size_t(n);
+      cX = 1;
     }
     EmitCode(Prefix);
     HashTable.reset();
   }
 
  private:
+  void EncodePixel(int c) {
+    if (c >= MaxColor) GIFError(gifmsg::sMissingColor);
+    const uint32_t key = (uint32_t(Prefix) << 8) | uint32_t(c);
+    int slot = 0;
+    const int found = HashTable->Find(key, slot);
+    if (found != kNotFound) {
+      Prefix = found;
+      return;
+    }
+    EmitCode(Prefix);
+    Prefix = c;
+    if (FreeEntry < kLastFreeEntry) {
+      HashTable->Store(slot, key, FreeEntry);  // where Insert would probe to
+      ++FreeEntry;
+    } else {
+      EmitClear();
+    }
+  }
+
   int Prefix = 0;
   int FreeEntry = 6;
   std::unique_ptr<THashTable> HashTable;

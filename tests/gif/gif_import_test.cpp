@@ -445,10 +445,16 @@ TEST(GifRoundTrip, RealFilesSaveWithEveryFrameAndExtension) {
     TReadOnlyMemoryStream in2(saved.data(), saved.size());
     again.LoadFromStream(in2);
     EXPECT_EQ(Save(again), saved);
-    // A copy, as the conversion to GIF makes it, saves the same bytes.
+    // A copy, as the conversion to GIF makes it, plays the same frames (a frame that used
+    // the global colour map carries a local copy of it).
     TGIFImage copy;
     copy.Assign(image);
-    EXPECT_EQ(Save(copy), saved);
+    const TFileView copied = View(Save(copy));
+    ASSERT_TRUE(copied.Ok);
+    EXPECT_EQ(copied.Descriptors, after.Descriptors);
+    EXPECT_EQ(copied.Rasters, after.Rasters);
+    EXPECT_EQ(copied.Colours, after.Colours);
+    EXPECT_EQ(copied.Extensions, after.Extensions);
     const TFileView before = View(original);
     if (!before.Ok) {
       ++savedOnly;  // giflib cannot read the original whole: the saved file is checked alone
