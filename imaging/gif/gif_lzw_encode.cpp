@@ -103,8 +103,13 @@ class TGIFEncoder {
       TGIFWriter writer(AStream);
       writer.FOnWarning = FOnWarning;
       GIFStream = &writer;
-      if (Data && Width > 0 && Height > 0) EncodeData();
-      EmitCode(EOFCode);
+      try {
+        if (Data && Width > 0 && Height > 0) EncodeData();
+        EmitCode(EOFCode);
+      } catch (...) {
+        FlushOutput();  // what was coded before the refused pixel stays in the stream
+        throw;
+      }
       FlushOutput();
       GIFStream = nullptr;
     }  // the writer emits its last, shorter sub-block before the terminator

@@ -164,8 +164,9 @@ TEST(GifEncoder, CodeStreamOfWholeSubBlocksEndsWithTheTerminator) {
 
 TEST(GifEncoder, PixelBeyondTheColourMapIsRefused) {
   TGIFImage image;
-  TGIFFrame& frame = MakeFrame(image, 2, 2, 3, {0, 1, 2, 0});
-  frame.Data()[3] = 3;
+  TBytes pixels = RandomPixels(100 * 100, 3, 4);
+  pixels.back() = 3;
+  TGIFFrame& frame = MakeFrame(image, 100, 100, 3, pixels);
   TMemoryStream stream;
   try {
     frame.WriteImageData(stream);
@@ -173,6 +174,10 @@ TEST(GifEncoder, PixelBeyondTheColourMapIsRefused) {
   } catch (const GIFException& e) {
     EXPECT_STREQ(e.what(), "Couleur absente dans la table des couleurs");
   }
+  // The codes of the pixels before it stay in the stream, in sub-blocks.
+  const TBytes full = Framed(2, ReferenceCodes(TBytes(pixels.begin(), pixels.end() - 1), 2));
+  ASSERT_GT(stream.Size(), 1000);
+  EXPECT_TRUE(std::equal(stream.Memory(), stream.Memory() + 257, full.begin()));
 }
 
 TEST(GifEncoder, FrameWithoutLocalMapUsesTheImageBits) {

@@ -254,12 +254,12 @@ TEST(GifImport, HostileSizesFailWithTheirErrors) {
   const TDecoded decoded = Decode(Save(image));
   ASSERT_TRUE(decoded.Ok);
   EXPECT_EQ(decoded.Colours[0], BitmapColours(tall));
-  // A picture past the size budget is refused before its buffers exist.
-  SetImageBudget(1u << 20);
-  auto ownedBig = IndexedBitmap(pf1bit, 2, 8, 8);
-  TBitmap& big = *ownedBig;
-  EXPECT_THROW(big.SetSize(4000, 4000), EOutOfResources);
-  SetImageBudget(uint64_t(1) << 31);
+  // The frame's pixels (one byte each) past the size budget: the budget's error, no frame.
+  const uint64_t budget = GetImageBudget();
+  SetImageBudget(2u << 20);
+  auto ownedBig = IndexedBitmap(pf1bit, 2, 4000, 4000);  // 2 MB of bits, 16 MB of pixels
+  EXPECT_THROW(image.Assign(*ownedBig), EOutOfResources);
+  SetImageBudget(budget);
 }
 
 TEST(GifImport, OtherPicturesAreDrawnIntoAFrame) {
