@@ -224,10 +224,8 @@ class TLZWEncoder : public TGIFEncoder {
     while (AdvancePixel()) {
       // cX pixels follow in a row (interlaced) or in the whole frame: one tight loop over
       // them, then the walk goes on from their end.
-      const uint8_t* p = Data + Pixel;
-      const int64_t n = cX;
-      for (int64_t i = 0; i < n; ++i) EncodePixel(p[i]);
-      Pixel += size_t(n);
+      EncodeRun(Data + Pixel, cX);
+      Pixel += size_t(cX);
       cX = 1;
     }
     EmitCode(Prefix);
@@ -235,23 +233,31 @@ class TLZWEncoder : public TGIFEncoder {
   }
 
  private:
-  void EncodePixel(int c) {
-    if (c >= MaxColor) GIFError(gifmsg::sMissingColor);
-    const uint32_t key = (uint32_t(Prefix) << 8) | uint32_t(c);
-    int slot = 0;
-    const int found = HashTable->Find(key, slot);
-    if (found != kNotFound) {
-      Prefix = found;
-      return;
+  // The string walk over N pixels, with the current string's code in a register; the
+  // table is only written when a string is new.
+  void EncodeRun(const uint8_t* P, int64_t N) {
+    const int maxColor = MaxColor;
+    int prefix = Prefix;
+    for (int64_t i = 0; i < N; ++i) {
+      const int c = P[i];
+      if (c >= maxColor) GIFError(gifmsg::sMissingColor);
+      const uint32_t key = (uint32_t(prefix) << 8) | uint32_t(c);
+      int slot = 0;
+      const int found = HashTable->Find(key, slot);
+      if (found != kNotFound) {
+        prefix = found;
+        continue;
+      }
+      EmitCode(prefix);
+      prefix = c;
+      if (FreeEntry < kLastFreeEntry) {
+        HashTable->Store(slot, key, FreeEntry);  // where Insert would probe to
+        ++FreeEntry;
+      } else {
+        EmitClear();
+      }
     }
-    EmitCode(Prefix);
-    Prefix = c;
-    if (FreeEntry < kLastFreeEntry) {
-      HashTable->Store(slot, key, FreeEntry);  // where Insert would probe to
-      ++FreeEntry;
-    } else {
-      EmitClear();
-    }
+    Prefix = prefix;
   }
 
   int Prefix = 0;
