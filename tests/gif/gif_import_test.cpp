@@ -237,6 +237,28 @@ TEST(GifImport, BrokenPaletteIndicesBecomeZeroWithAWarning) {
   EXPECT_TRUE(Decode(Save(image)).Ok);
 }
 
+TEST(GifImport, BitmapsWithoutUsablePalettesNeverCrash) {
+  for (auto [format, entries] :
+       {std::pair{pf4bit, 3}, std::pair{pf1bit, 0}, std::pair{pf8bit, 0}}) {
+    auto owned = IndexedBitmap(format, 2, 9, 3);
+    TBitmap& bitmap = *owned;
+    bitmap.SetColorTable(std::vector<TRGBQuad>(size_t(entries), TRGBQuad{5, 6, 7, 0}));
+    for (int y = 0; y < 3; ++y) std::fill_n(bitmap.GetScanline(y), bitmap.BytesPerRow(), 0xFF);
+    TGIFImage image;
+    int warnings = 0;
+    image.OnWarning = [&](const void*, TGIFSeverity, const std::string&) { ++warnings; };
+    image.Assign(bitmap);
+    TGIFFrame& frame = *image.Images().Frames(0);
+    for (int x = 0; x < 9; ++x) EXPECT_EQ(frame.Pixels(x, 1), 0) << entries;
+    EXPECT_GE(warnings, 1);
+    TMemoryStream out;
+    try {
+      image.SaveToStream(out);  // a frame with no colours at all may be refused, not crash
+    } catch (const GIFException&) {
+    }
+  }
+}
+
 TEST(GifImport, HostileSizesFailWithTheirErrors) {
   TGIFImage image;
   TBitmap wide;
