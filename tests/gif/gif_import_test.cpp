@@ -276,6 +276,17 @@ TEST(GifImport, HostileSizesFailWithTheirErrors) {
   const TDecoded decoded = Decode(Save(image));
   ASSERT_TRUE(decoded.Ok);
   EXPECT_EQ(decoded.Colours[0], BitmapColours(tall));
+  // A true-colour column of the greatest height, through the default reduction.
+  TBitmap column;
+  column.SetPixelFormat(pf24bit);
+  column.SetSize(1, 65535);
+  for (int y = 0; y < 65535; ++y)
+    column.SetPixelColor(0, y, RGBColor(uint8_t(y), uint8_t(y >> 8), 77));
+  TGIFImage reduced;
+  reduced.Assign(column);
+  const TDecoded reducedBack = Decode(Save(reduced));
+  ASSERT_TRUE(reducedBack.Ok);
+  EXPECT_EQ(reducedBack.Colours[0].size(), 65535u);
   // The frame's pixels (one byte each) past the size budget: the budget's error, no frame.
   const uint64_t budget = GetImageBudget();
   SetImageBudget(2u << 20);
