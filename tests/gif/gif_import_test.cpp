@@ -19,7 +19,6 @@ using gif_build::TBytes;
 using gif_build::TRgb;
 using vitrelle_test::TestDataPath;
 
-const TCodecRegistration kCodecs;
 
 TBytes Save(TGIFImage& image) {
   TMemoryStream stream;
@@ -358,6 +357,7 @@ TEST(GifImage, AddCopiesFramesAndConvertsPictures) {
 }
 
 TEST(GifImage, ClipboardFormatCarriesTheFile) {
+  const TCodecRegistration codecs;  // the clipboard format is registered with the class
   TGIFImage image;
   image.Assign(*IndexedBitmap(pf8bit, 100, 13, 5));
   TClipboardFormat format = 0;
@@ -510,6 +510,7 @@ TEST(GifRoundTrip, RealFilesSaveWithEveryFrameAndExtension) {
 // Converted through the command-line route: a picture loaded by extension becomes a GIF.
 TEST(GifRoundTrip, BitmapsAndPngFilesConvertToGif) {
   VITRELLE_REQUIRE_TESTDATA();
+  const TCodecRegistration codecs;
   int converted = 0;
   for (const char* name : {"bmp/image-Core_1_Bit.bmp", "bmp/image-Core_4_Bit.bmp",
                            "bmp/image-Core_8_Bit.bmp", "pngsuite/basi0g01.png"}) {
