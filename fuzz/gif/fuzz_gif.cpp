@@ -65,6 +65,76 @@ void UsePicture(TGIFImage& image, uint8_t options) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------------------
+// Writing (the GIF writer's block): a small picture that loaded is saved, and the saved file
+// must load again with the same frames; saved once more, it keeps its bytes.
+
+namespace gifwrite {
+
+struct TFrameView {
+  TRect Bounds;
+  std::vector<uint8_t> Pixels;
+  std::vector<TColor> Colors;  // the active map's colour of every pixel
+  bool operator==(const TFrameView&) const = default;
+};
+
+std::vector<TFrameView> Frames(TGIFImage& image) {
+  std::vector<TFrameView> out;
+  for (int i = 0; i < image.Images().Count(); ++i) {
+    TGIFFrame& f = *image.Images().Frames(i);
+    if (f.Empty()) continue;
+    TFrameView v{f.BoundsRect(), std::vector<uint8_t>(f.Data(), f.Data() + f.DataSize()), {}};
+    TGIFColorMap& map = f.ActiveColorMap();
+    for (uint8_t p : v.Pixels) v.Colors.push_back(p < map.Count() ? map.Colors(p) : clNone);
+    out.push_back(std::move(v));
+  }
+  return out;
+}
+
+bool Small(TGIFImage& image) {
+  int64_t pixels = 0;
+  for (int i = 0; i < image.Images().Count(); ++i)
+    pixels += int64_t(image.Images().Frames(i)->DataSize());
+  return pixels <= (1 << 18);
+}
+
+std::vector<uint8_t> Save(TGIFImage& image) {
+  TMemoryStream out;
+  image.SaveToStream(out);
+  return std::vector<uint8_t>(out.Memory(), out.Memory() + out.Size());
+}
+
+void SaveAndReload(TGIFImage& image) {
+  if (!Small(image)) return;
+  image.OnWarning = nullptr;
+  std::vector<uint8_t> saved;
+  try {
+    saved = Save(image);
+  } catch (const GIFException&) {
+    return;  // empty, or pixels outside their colour map: refused, nothing to compare
+  }
+  TGIFImage again;
+  TReadOnlyMemoryStream in(saved.data(), saved.size());
+  again.LoadFromStream(in);  // anything raised here is a fault of the writer
+  if (Frames(again) != Frames(image)) std::abort();
+  // The bytes may differ from the first save (an empty frame's colour map widens the code
+  // size of frames that use the global map, and is not written), but not any more after it.
+  std::vector<uint8_t> resaved;
+  try {
+    resaved = Save(again);
+  } catch (const GIFException&) {
+    // Frames on the global map take any index below 2^bits; pixels beyond the map that a
+    // damaged file held were written as they were, and a map left narrower refuses them.
+    return;
+  }
+  TGIFImage third;
+  TReadOnlyMemoryStream in3(resaved.data(), resaved.size());
+  third.LoadFromStream(in3);
+  if (Save(third) != resaved) std::abort();
+}
+
+}  // namespace gifwrite
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Small budget: the fuzzer's time goes into the decoder, not into huge buffers.
   static const bool budgetSet = (SetImageBudget(32u << 20), true);
@@ -80,5 +150,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const EOutOfResources&) {
   }
   UsePicture(image, size > 0 ? data[size - 1] : 0);
+  gifwrite::SaveAndReload(image);
   return 0;
 }

@@ -109,12 +109,53 @@ void TGIFFrame::ImportBitmap(TBitmap& Source) {
   FBitmap.reset();  // the frame's own bitmap is built from its pixels when drawn
 }
 
+namespace {
+
+// The 8 colours last added or found, each with its index in the map. The search starts at
+// the entry last hit and goes backward, so a run of one colour costs one comparison.
+class TColorCache {
+ public:
+  int Find(TColor Color) {
+    for (int k = 0, i = FLast; k < 8; ++k, i = (i + 7) & 7) {
+      if (FEntries[i].Index < 0) break;  // never filled: nothing older follows
+      if (FEntries[i].Color == Color) {
+        FLast = i;
+        return FEntries[i].Index;
+      }
+    }
+    return -1;
+  }
+  void Store(TColor Color, int Index) {
+    FEntries[FNext] = TEntry{Color, Index};
+    FLast = FNext;
+    FNext = (FNext + 1) & 7;
+  }
+
+ private:
+  struct TEntry {
+    TColor Color = 0;
+    int Index = -1;
+  };
+  TEntry FEntries[8];
+  int FLast = 0, FNext = 0;
+};
+
+// Conversion progress every 32 rows.
+void ReportImportProgress(TGIFImage* Image, int Row, int Height) {
+  if (Image && Row % 32 == 0)
+    Image->Progress(psRunning, uint8_t(int64_t(Row) * 100 / std::max(Height, 1)), false, TRect{},
+                    gifmsg::sProgressConverting);
+}
+
+}  // namespace
+
 void TGIFFrame::ImportIndexed(TBitmap& Source, int Bits) {
   const std::vector<TRGBQuad>& table = Source.ColorTable();
   int colors = std::min<int>(int(table.size()), 1 << Bits);
   FColorMap->ImportColorTable(table.data(), colors);
   bool repaired = false;
   for (int y = 0; y < Height(); ++y) {
+    ReportImportProgress(FImage, y, Height());
     const uint8_t* src = Source.GetScanline(y);
     uint8_t* dst = FData.data() + size_t(y) * size_t(Width());
     for (int x = 0; x < Width(); ++x) {
@@ -132,33 +173,26 @@ void TGIFFrame::ImportIndexed(TBitmap& Source, int Bits) {
 }
 
 void TGIFFrame::ImportTrueColor(TBitmap& Source) {
-  // Colours in order of first appearance; a cache of the 8 latest avoids most searches.
-  struct TCacheEntry {
-    TColor Color;
-    int Index;
-  } cache[8];
-  int used = 0, last = 0, next = 0;
+  // Colours in order of first appearance. The bytes are taken as one blue-green-red value;
+  // red and blue of the map entries are exchanged once at the end.
+  TColorCache cache;
   for (int y = 0; y < Height(); ++y) {
+    ReportImportProgress(FImage, y, Height());
     const uint8_t* src = Source.GetScanline(y);
     uint8_t* dst = FData.data() + size_t(y) * size_t(Width());
-    for (int x = 0; x < Width(); ++x) {
-      TColor c = RGBColor(src[x * 3 + 2], src[x * 3 + 1], src[x * 3]);
-      int index = -1;
-      for (int k = 0, i = last; k < used; ++k, i = (i + 7) % 8)
-        if (cache[i].Color == c) {
-          index = cache[i].Index;
-          last = i;
-          break;
-        }
+    for (int x = 0; x < Width(); ++x, src += 3) {
+      const TColor c = TColor(src[0]) | TColor(src[1]) << 8 | TColor(src[2]) << 16;
+      int index = cache.Find(c);
       if (index < 0) {
-        index = FColorMap->AddUnique(c);
-        cache[next] = TCacheEntry{c, index};
-        last = next;
-        next = (next + 1) % 8;
-        used = std::min(used + 1, 8);
+        index = FColorMap->AddUnique(c);  // a 257th colour raises the overflow error
+        cache.Store(c, index);
       }
       dst[x] = uint8_t(index);
     }
+  }
+  for (int i = 0; i < FColorMap->Count(); ++i) {
+    const TColor c = FColorMap->GetColor(i);
+    FColorMap->SetColor(i, RGBColor(uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)));
   }
 }
 

@@ -1,153 +1,268 @@
-// LZW encoding of one frame's image data: variable-width codes, a hashed string table of
-// 8009 slots, a clear code when the table is full.
+// LZW encoding of one frame's image data: variable-width codes of at most 12 bits, a hashed
+// string table of 8009 slots, a clear code when the table is full, and the interlaced walk.
 #include <algorithm>
-#include <vector>
+#include <array>
+#include <memory>
 
 #include "gif_glue.h"
 
 namespace {
 
 constexpr int kHashSize = 8009;
-constexpr uint32_t kEmpty = 0xFFFFFFFF;
+constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
+constexpr uint32_t kEmptyKey = 0xFFFFF;  // upper 20 bits of an empty slot
+constexpr int kLastFreeEntry = 4095;     // codes are 12 bits; 4095 is never assigned
+constexpr int kNotFound = 0xFFFF;
 
-class TLZWEncoder {
+using THashArray = std::array<uint32_t, kHashSize>;
+
+// String table: slot = (key << 12) | code, key = prefix code << 8 | pixel.
+class THashTable {
  public:
-  TLZWEncoder(TStream& stream, int bits, int width, int height, bool interlace, const uint8_t* data,
-              int maxColor, TGIFWarning warn)
-      : FStream(stream),
-        FWidth(width),
-        FHeight(height),
-        FInterlace(interlace),
-        FData(data),
-        FMaxColor(maxColor),
-        FWriter(stream) {
-    FWriter.FOnWarning = std::move(warn);
-    FBits = std::max(bits, 2);
-    FInitialBits = FBits + 1;
-    FBitsPerCode = FInitialBits;
-    FMaxCode = (1 << FBitsPerCode) - 1;
-    FClearCode = 1 << FBits;
-    FEOFCode = FClearCode + 1;
-    FRemaining = interlace ? width : width * height;
+  THashTable() : HashTable(std::make_unique<THashArray>()) { Clear(); }
+
+  void Clear() { HashTable->fill(kEmptySlot); }
+
+  void Insert(uint32_t Key, int Code) {
+    int h = HashIndex(Key);
+    while (((*HashTable)[size_t(h)] >> 12) != kEmptyKey) h = NextHashIndex(h);
+    (*HashTable)[size_t(h)] = (Key << 12) | uint32_t(Code & 0xFFF);
   }
 
-  void Compress() {
-    if (FData && FWidth > 0 && FHeight > 0) {
-      EncodeData();
+  int Lookup(uint32_t Key) const {
+    for (int h = HashIndex(Key);; h = NextHashIndex(h)) {
+      const uint32_t slot = (*HashTable)[size_t(h)];
+      if ((slot >> 12) == kEmptyKey) return kNotFound;
+      if ((slot >> 12) == Key) return int(slot & 0xFFF);
     }
-    EmitCode(FEOFCode);
+  }
+
+  // Lookup that also answers where an Insert of the same key would store it.
+  int Find(uint32_t Key, int& Slot) const {
+    const uint32_t* table = HashTable->data();
+    int h = HashIndex(Key);
+    for (;;) {
+      const uint32_t upper = table[h] >> 12;
+      if (upper == Key) return int(table[h] & 0xFFF);
+      if (upper == kEmptyKey) break;
+      h = NextHashIndex(h);
+    }
+    Slot = h;
+    return kNotFound;
+  }
+  void Store(int Slot, uint32_t Key, int Code) {
+    (*HashTable)[size_t(Slot)] = (Key << 12) | uint32_t(Code & 0xFFF);
   }
 
  private:
+  static int HashIndex(uint32_t Key) { return int(((Key >> 4) ^ Key) % kHashSize); }
+  static int NextHashIndex(int H) {
+    const int step = H == 0 ? 1 : kHashSize - H;
+    H -= step;
+    return H < 0 ? H + kHashSize : H;
+  }
+
+  std::unique_ptr<THashArray> HashTable;
+};
+
+constexpr int MaxCodeForBits(int Bits) {
+  return (1 << Bits) - 1;
+}
+
+// Bit packing, the pixel walk and the framing of the data; the string coding is the
+// derived class's.
+class TGIFEncoder {
+ public:
+  virtual ~TGIFEncoder() = default;
+
+  TGIFWarning FOnWarning;
+
+  void Compress(TStream& AStream, int ABitsPerPixel, int AWidth, int AHeight, bool AInterlace,
+                const uint8_t* AData, int AMaxColor) {
+    Stream = &AStream;
+    BitsPerPixel = std::max(ABitsPerPixel, 2);
+    Width = AWidth;
+    Height = AHeight;
+    Interlace = AInterlace;
+    Data = AData;
+    MaxColor = AMaxColor;
+    InitialBitsPerCode = BitsPerPixel + 1;
+    WriteByte(AStream, uint8_t(BitsPerPixel));  // the minimum code size, outside sub-blocks
+    BitsPerCode = InitialBitsPerCode;
+    MaxCode = MaxCodeForBits(BitsPerCode);
+    ClearCode = 1 << BitsPerPixel;
+    EOFCode = ClearCode + 1;
+    BaseCode = ClearCode + 2;
+    OutputBucket = 0;
+    OutputBits = 0;
+    cX = Interlace ? int64_t(Width) : int64_t(Width) * int64_t(Height);
+    Y = 0;
+    Pass = 0;
+    Pixel = 0;
+    {
+      TGIFWriter writer(AStream);
+      writer.FOnWarning = FOnWarning;
+      GIFStream = &writer;
+      try {
+        if (Data && Width > 0 && Height > 0) EncodeData();
+        EmitCode(EOFCode);
+      } catch (...) {
+        FlushOutput();  // what was coded before the refused pixel stays in the stream
+        throw;
+      }
+      FlushOutput();
+      GIFStream = nullptr;
+    }  // the writer emits its last, shorter sub-block before the terminator
+    WriteByte(AStream, 0);
+  }
+
+ protected:
+  virtual void EmitCode(int Value) {
+    OutputBucket = OutputBits > 0
+                       ? (OutputBucket & ((1u << OutputBits) - 1)) | (uint32_t(Value) << OutputBits)
+                       : uint32_t(Value);
+    OutputBits += BitsPerCode;
+    while (OutputBits >= 8) {
+      PutByte(uint8_t(OutputBucket));
+      OutputBucket >>= 8;
+      OutputBits -= 8;
+    }
+    if (Value == EOFCode && OutputBits > 0) {
+      PutByte(uint8_t(OutputBucket));
+      OutputBucket = 0;
+      OutputBits = 0;
+    }
+  }
+
+  virtual void EmitClear() {
+    ClearFlag = true;
+    EmitCode(ClearCode);
+  }
+
+  virtual void EncodeData() = 0;
+
+  // The pixel at `Pixel`, which then moves past it.
   int TakePixel() {
-    int c = FData[FPixel++];
-    if (c >= FMaxColor) GIFError(gifmsg::sMissingColor);
+    const int c = Data[Pixel++];
+    if (c >= MaxColor) GIFError(gifmsg::sMissingColor);
     return c;
   }
 
   bool AdvancePixel() {
-    if (--FRemaining > 0) return true;
-    if (!FInterlace) return false;
-    FRemaining = FWidth;
-    static const int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
-    FY += step[FPass];
-    while (FY >= FHeight) {
-      if (++FPass > 3) return false;
-      FY = start[FPass];
+    if (--cX > 0) return true;
+    if (!Interlace) return false;
+    static constexpr int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+    cX = Width;
+    Y += kStep[Pass];
+    while (Y >= Height) {  // the pass is over, or starts below the frame
+      if (++Pass > 3) return false;
+      Y = kStart[Pass];
     }
-    FPixel = size_t(FY) * size_t(FWidth);
+    Pixel = size_t(Y) * size_t(Width);
     return true;
   }
 
-  static int HashIndex(uint32_t key) { return int(((key >> 4) ^ key) % kHashSize); }
-  static int NextHashIndex(int h) {
-    int step = h == 0 ? 1 : kHashSize - h;
-    h -= step;
-    return h < 0 ? h + kHashSize : h;
+  int MaxColor = 0;
+  int BitsPerPixel = 2;
+  TStream* Stream = nullptr;
+  int Width = 0, Height = 0;
+  bool Interlace = false;
+  const uint8_t* Data = nullptr;
+  TGIFWriter* GIFStream = nullptr;
+  uint32_t OutputBucket = 0;
+  int OutputBits = 0;
+  bool ClearFlag = false;
+  int BitsPerCode = 3, InitialBitsPerCode = 3;
+  int MaxCode = 7;
+  int ClearCode = 4, EOFCode = 5, BaseCode = 6;
+  size_t Pixel = 0;
+  int64_t cX = 0;
+  int Y = 0, Pass = 0;
+
+ private:
+  // Bytes reach the sub-block writer a few kilobytes at a time instead of one call each.
+  void PutByte(uint8_t b) {
+    FOut[FOutCount++] = b;
+    if (FOutCount == int(sizeof FOut)) FlushOutput();
   }
-  int Lookup(uint32_t key) const {
-    for (int h = HashIndex(key);; h = NextHashIndex(h)) {
-      uint32_t slot = FTable[size_t(h)];
-      if ((slot >> 12) == 0xFFFFF) return -1;
-      if ((slot >> 12) == key) return int(slot & 0xFFF);
-    }
-  }
-  void Insert(uint32_t key, int code) {
-    int h = HashIndex(key);
-    while ((FTable[size_t(h)] >> 12) != 0xFFFFF) h = NextHashIndex(h);
-    FTable[size_t(h)] = (key << 12) | uint32_t(code & 0xFFF);
+  void FlushOutput() {
+    if (FOutCount > 0) GIFStream->Write(FOut, FOutCount);
+    FOutCount = 0;
   }
 
-  void EmitClear() {
-    FClearFlag = true;
-    EmitCode(FClearCode);
-    std::fill(FTable.begin(), FTable.end(), kEmpty);
-    FFreeEntry = FClearCode + 2;
-  }
+  uint8_t FOut[4080] = {};
+  int FOutCount = 0;
+};
 
-  void EmitCode(int value) {
-    FBucket = FBits0 > 0 ? (FBucket & ((1u << FBits0) - 1)) | (uint32_t(value) << FBits0)
-                         : uint32_t(value);
-    FBits0 += FBitsPerCode;
-    while (FBits0 >= 8) {
-      FWriter.WriteByte(uint8_t(FBucket));
-      FBucket >>= 8;
-      FBits0 -= 8;
-    }
-    if (value == FEOFCode && FBits0 > 0) {
-      FWriter.WriteByte(uint8_t(FBucket));
-      FBits0 = 0;
-    }
-    if (FFreeEntry > FMaxCode || FClearFlag) {
-      if (FClearFlag) {
-        FBitsPerCode = FInitialBits;
-        FMaxCode = (1 << FBitsPerCode) - 1;
-        FClearFlag = false;
+class TLZWEncoder : public TGIFEncoder {
+ protected:
+  void EmitCode(int Value) override {
+    TGIFEncoder::EmitCode(Value);
+    // The width grows right after the code written when the next code no longer fits.
+    if (FreeEntry > MaxCode || ClearFlag) {
+      if (ClearFlag) {
+        BitsPerCode = InitialBitsPerCode;
+        MaxCode = MaxCodeForBits(BitsPerCode);
+        ClearFlag = false;
       } else {
-        ++FBitsPerCode;
-        FMaxCode = FBitsPerCode == 12 ? 4096 : (1 << FBitsPerCode) - 1;
+        ++BitsPerCode;
+        MaxCode = BitsPerCode == 12 ? 4096 : MaxCodeForBits(BitsPerCode);
       }
     }
   }
 
-  void EncodeData() {
-    FTable.assign(kHashSize, kEmpty);
+  void EmitClear() override {
+    TGIFEncoder::EmitClear();
+    HashTable->Clear();
+    FreeEntry = ClearCode + 2;
+  }
+
+  void EncodeData() override {
+    HashTable = std::make_unique<THashTable>();
     EmitClear();
-    int prefix = TakePixel();
+    Prefix = TakePixel();
     while (AdvancePixel()) {
-      int c = TakePixel();
-      uint32_t key = (uint32_t(prefix) << 8) | uint32_t(c);
-      int found = Lookup(key);
-      if (found >= 0) {
+      // cX pixels follow in a row (interlaced) or in the whole frame: one tight loop over
+      // them, then the walk goes on from their end.
+      EncodeRun(Data + Pixel, cX);
+      Pixel += size_t(cX);
+      cX = 1;
+    }
+    EmitCode(Prefix);
+    HashTable.reset();
+  }
+
+ private:
+  // The string walk over N pixels, with the current string's code in a register; the
+  // table is only written when a string is new.
+  void EncodeRun(const uint8_t* P, int64_t N) {
+    const int maxColor = MaxColor;
+    int prefix = Prefix;
+    for (int64_t i = 0; i < N; ++i) {
+      const int c = P[i];
+      if (c >= maxColor) GIFError(gifmsg::sMissingColor);
+      const uint32_t key = (uint32_t(prefix) << 8) | uint32_t(c);
+      int slot = 0;
+      const int found = HashTable->Find(key, slot);
+      if (found != kNotFound) {
         prefix = found;
         continue;
       }
       EmitCode(prefix);
       prefix = c;
-      if (FFreeEntry < 4095) {
-        Insert(key, FFreeEntry);
-        ++FFreeEntry;
+      if (FreeEntry < kLastFreeEntry) {
+        HashTable->Store(slot, key, FreeEntry);  // where Insert would probe to
+        ++FreeEntry;
       } else {
         EmitClear();
       }
     }
-    EmitCode(prefix);
+    Prefix = prefix;
   }
 
-  TStream& FStream;
-  int FWidth, FHeight;
-  bool FInterlace;
-  const uint8_t* FData;
-  int FMaxColor;
-  TGIFWriter FWriter;
-  int FBits = 2, FInitialBits = 3, FBitsPerCode = 3, FMaxCode = 7;
-  int FClearCode = 4, FEOFCode = 5, FFreeEntry = 6;
-  bool FClearFlag = false;
-  uint32_t FBucket = 0;
-  int FBits0 = 0;
-  size_t FPixel = 0;
-  int FRemaining = 0, FY = 0, FPass = 0;
-  std::vector<uint32_t> FTable;
+  int Prefix = 0;
+  int FreeEntry = 6;
+  std::unique_ptr<THashTable> HashTable;
 };
 
 }  // namespace
@@ -161,16 +276,10 @@ void TGIFFrame::WriteImageData(TStream& Stream) {
     bits = FImage ? FImage->BitsPerPixel() : 8;
     maxColor = 1 << bits;
   }
-  WriteByte(Stream, uint8_t(std::max(bits, 2)));
-  TGIFWarning warn;
+  TLZWEncoder encoder;
   if (FImage)
-    warn = [this](const void* s, TGIFSeverity v, const std::string& m) {
+    encoder.FOnWarning = [this](const void* s, TGIFSeverity v, const std::string& m) {
       FImage->Warning(s, v, m);
     };
-  {
-    TLZWEncoder encoder(Stream, bits, Width(), Height(), Interlaced(), FData.data(), maxColor,
-                        warn);
-    encoder.Compress();
-  }  // the writer emits its last sub-block here, before the terminator
-  WriteByte(Stream, 0);
+  encoder.Compress(Stream, bits, Width(), Height(), Interlaced(), FData.data(), maxColor);
 }

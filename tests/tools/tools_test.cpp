@@ -192,7 +192,7 @@ TEST_F(Tool, ConvertBetweenTwoCodecsGoesThroughABitmap) {
 TEST_F(Tool, RenderTrameStepsThroughAnAnimation) {
   if (Run("--help").Out.find("--trame") == std::string::npos)
     GTEST_SKIP() << "no GIF codec in this build";
-  const std::string gif = std::string(VITRELLE_TESTDATA) + "/gif/image-mixed-disposal.gif";
+  const std::string gif = vitrelle_test::TestDataPath("gif/image-mixed-disposal.gif");
   if (!std::filesystem::exists(gif)) GTEST_SKIP() << "shared test pictures not found";
   ASSERT_EQ(Run("render '" + gif + "' '" + Path("plain.ppm") + "' --fond 336699").Code, 0);
   std::vector<std::string> frames;
@@ -220,4 +220,27 @@ TEST_F(Tool, RenderTrameStepsThroughAnAnimation) {
   TRun bmp = Run("render '" + Bmp("image-Info_4_Bit.bmp") + "' '" + Path("b.ppm") + "' --trame 1");
   EXPECT_EQ(bmp.Code, 2);
   EXPECT_NE(bmp.Err.find("--trame ne s'applique qu'aux images GIF"), std::string::npos) << bmp.Err;
+}
+
+// A GIF converted to GIF is copied by the GIF class: frames, delays, disposal, loops and
+// transparency stay; other pictures become one-frame GIFs.
+TEST_F(Tool, ConvertToGifKeepsAnimationsAndTakesAnyPicture) {
+  VITRELLE_REQUIRE_TESTDATA();
+  const std::string help = Run("--help").Out;
+  if (help.find(".GIF") == std::string::npos) GTEST_SKIP() << "no GIF codec in this build";
+  const std::string gif = vitrelle_test::TestDataPath("gif/image-mixed-disposal.gif");
+  ASSERT_EQ(Run("convert '" + gif + "' '" + Path("a.gif") + "'").Code, 0);
+  const auto withoutFileLine = [](std::string info) { return info.substr(info.find('\n')); };
+  const std::string before = Run("info '" + gif + "'").Out;
+  const std::string after = Run("info '" + Path("a.gif") + "'").Out;
+  EXPECT_NE(before.find("Images : 5"), std::string::npos) << before;
+  EXPECT_EQ(withoutFileLine(after), withoutFileLine(before));
+  for (const std::string& source : {Bmp("image-Core_8_Bit.bmp"), Bmp("image-Info_A8_R8_G8_B8.bmp"),
+                                    vitrelle_test::TestDataPath("pngsuite/basn2c08.png")}) {
+    TRun r = Run("convert '" + source + "' '" + Path("b.gif") + "'");
+    ASSERT_EQ(r.Code, 0) << source << r.Err;
+    r = Run("info '" + Path("b.gif") + "'");
+    EXPECT_NE(r.Out.find("Format : Image GIF"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("Images : 1"), std::string::npos) << r.Out;
+  }
 }

@@ -1,0 +1,258 @@
+// The LZW encoder's exact bytes for small frames, compared with codes worked out by hand or
+// with a reference string table written here (map-based, clear at the 4095th code) whose
+// codes go through the test packer; and whole files written by the picture, read back by
+// giflib.
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "GIFImg.h"
+#include "gif_builder.h"
+#include "gif_unit_util.h"
+
+namespace {
+
+using gif_build::TBytes;
+
+// A frame of the given size with a local map of `colors` grey entries and these pixels.
+TGIFFrame& MakeFrame(TGIFImage& image, int width, int height, int colors, const TBytes& pixels,
+                     bool interlaced = false) {
+  TGIFFrame& frame = *TGIFFrame::Create(&image);
+  frame.ApplyBounds(0, 0, width, height);
+  for (int i = 0; i < colors; ++i) frame.ColorMap().Add(RGBColor(i, i, i));
+  frame.SetInterlaced(interlaced);
+  std::copy(pixels.begin(), pixels.end(), frame.Data());
+  return frame;
+}
+
+TBytes ImageData(TGIFFrame& frame) {
+  TMemoryStream stream;
+  frame.WriteImageData(stream);
+  return TBytes(stream.Memory(), stream.Memory() + stream.Size());
+}
+
+// Reference coder: a plain map for the strings, codes assigned up to 4094, a clear code at
+// the next new string once 4094 was assigned; widths as a decoder expects them.
+TBytes ReferenceCodes(const TBytes& pixels, int minCodeSize) {
+  gif_build::TCodePacker packer(minCodeSize);
+  const int clear = 1 << minCodeSize;
+  std::map<std::pair<int, int>, int> table;
+  int next = clear + 2;
+  packer.Clear();
+  int prefix = pixels[0];
+  for (size_t i = 1; i < pixels.size(); ++i) {
+    auto it = table.find({prefix, pixels[i]});
+    if (it != table.end()) {
+      prefix = it->second;
+      continue;
+    }
+    packer.Code(prefix);
+    if (next < 4095) {
+      table[{prefix, pixels[i]}] = next++;
+    } else {
+      packer.Clear();
+      table.clear();
+      next = clear + 2;
+    }
+    prefix = pixels[i];
+  }
+  packer.Code(prefix);
+  packer.End();
+  return packer.Bytes();
+}
+
+TBytes Framed(int minCodeSize, const TBytes& codes) {
+  TBytes out{uint8_t(minCodeSize)};
+  giftest::Append(out, giftest::SubBlocks(codes));
+  return out;
+}
+
+TBytes RandomPixels(size_t n, int colors, uint32_t seed) {
+  std::mt19937 rng(seed);
+  TBytes out(n);
+  for (auto& p : out) p = uint8_t(rng() % uint32_t(colors));
+  return out;
+}
+
+TEST(GifEncoder, TwoColourFrameUsesCodeSizeTwo) {
+  TGIFImage image;
+  TGIFFrame& frame = MakeFrame(image, 4, 1, 2, {0, 1, 1, 0});
+  // clear 4, 0, 1, 1 at 3 bits; entry 8 no longer fits, so 0 and end 5 at 4 bits.
+  const TBytes codes = giftest::PackCodes({{4, 3}, {0, 3}, {1, 3}, {1, 3}, {0, 4}, {5, 4}});
+  EXPECT_EQ(ImageData(frame), Framed(2, codes));
+}
+
+TEST(GifEncoder, OnePixelFrame) {
+  TGIFImage image;
+  TGIFFrame& frame = MakeFrame(image, 1, 1, 2, {1});
+  // code size 2; one sub-block of clear 4, pixel 1, end 5 (3 bits each); terminator.
+  const TBytes expected{0x02, 0x02, 0x4C, 0x01, 0x00};
+  EXPECT_EQ(ImageData(frame), expected);
+}
+
+TEST(GifEncoder, EightBitFrameMatchesReferenceCoder) {
+  TGIFImage image;
+  const TBytes pixels = RandomPixels(37 * 23, 200, 7);
+  TGIFFrame& frame = MakeFrame(image, 37, 23, 200, pixels);
+  EXPECT_EQ(ImageData(frame), Framed(8, ReferenceCodes(pixels, 8)));
+}
+
+TEST(GifEncoder, ClearCodeWhenCode4094WasAssigned) {
+  TGIFImage image;
+  const TBytes pixels = RandomPixels(120 * 100, 256, 99);
+  TGIFFrame& frame = MakeFrame(image, 120, 100, 256, pixels);
+  const TBytes expected = Framed(8, ReferenceCodes(pixels, 8));
+  EXPECT_EQ(ImageData(frame), expected);
+  // The reference table fills up more than once on this data: the clear is exercised.
+  std::map<std::pair<int, int>, int> strings;
+  int prefix = pixels[0], assigned = 0;
+  for (size_t i = 1; i < pixels.size(); ++i) {
+    auto it = strings.find({prefix, pixels[i]});
+    if (it != strings.end()) {
+      prefix = it->second;
+      continue;
+    }
+    strings[{prefix, pixels[i]}] = 258 + assigned++;
+    prefix = pixels[i];
+  }
+  EXPECT_GT(assigned, 4095 - 258);
+}
+
+TEST(GifEncoder, SmallColourCountsUseTheirCodeSize) {
+  for (int colors : {3, 4, 5, 16, 17, 128}) {
+    TGIFImage image;
+    const TBytes pixels = RandomPixels(61 * 7, colors, uint32_t(colors));
+    TGIFFrame& frame = MakeFrame(image, 61, 7, colors, pixels);
+    const int bits = std::max(2, BitsForColorCount(colors));
+    EXPECT_EQ(ImageData(frame), Framed(bits, ReferenceCodes(pixels, bits))) << colors;
+  }
+}
+
+TEST(GifEncoder, InterlacedRowOrders) {
+  const std::vector<std::vector<int>> orders{{0, 1}, {0, 2, 1}, {0, 2, 1, 3}, {0, 4, 2, 1, 3}};
+  for (const auto& order : orders) {
+    const int height = int(order.size());
+    TBytes pixels, stored;
+    for (int y = 0; y < height; ++y) pixels.insert(pixels.end(), 3, uint8_t(y));
+    for (int y : order) stored.insert(stored.end(), 3, uint8_t(y));
+    TGIFImage image;
+    TGIFFrame& frame = MakeFrame(image, 3, height, 8, pixels, true);
+    EXPECT_EQ(ImageData(frame), Framed(3, ReferenceCodes(stored, 3))) << height;
+  }
+}
+
+TEST(GifEncoder, CodeStreamOfWholeSubBlocksEndsWithTheTerminator) {
+  // Find a size whose code stream fills sub-blocks exactly.
+  for (int width = 1; width < 2000; ++width) {
+    const TBytes pixels = RandomPixels(size_t(width) * 3, 16, 5);
+    const TBytes codes = ReferenceCodes(pixels, 4);
+    if (codes.size() % 255 != 0) continue;
+    TGIFImage image;
+    TGIFFrame& frame = MakeFrame(image, width, 3, 16, pixels);
+    const TBytes out = ImageData(frame);
+    ASSERT_EQ(out, Framed(4, codes));
+    // ... 255 full bytes, then directly the terminator: no empty sub-block.
+    ASSERT_EQ(out.size(), 1 + codes.size() / 255 * 256 + 1);
+    EXPECT_EQ(out[out.size() - 257], 255);
+    EXPECT_EQ(out.back(), 0);
+    return;
+  }
+  FAIL() << "no frame size gave whole sub-blocks";
+}
+
+TEST(GifEncoder, PixelBeyondTheColourMapIsRefused) {
+  TGIFImage image;
+  TBytes pixels = RandomPixels(100 * 100, 3, 4);
+  pixels.back() = 3;
+  TGIFFrame& frame = MakeFrame(image, 100, 100, 3, pixels);
+  TMemoryStream stream;
+  try {
+    frame.WriteImageData(stream);
+    FAIL() << "no error";
+  } catch (const GIFException& e) {
+    EXPECT_STREQ(e.what(), "Couleur absente dans la table des couleurs");
+  }
+  // The codes of the pixels before it stay in the stream, in sub-blocks.
+  const TBytes full = Framed(2, ReferenceCodes(TBytes(pixels.begin(), pixels.end() - 1), 2));
+  ASSERT_GT(stream.Size(), 1000);
+  EXPECT_TRUE(std::equal(stream.Memory(), stream.Memory() + 257, full.begin()));
+}
+
+TEST(GifEncoder, FrameWithoutLocalMapUsesTheImageBits) {
+  TGIFImage image;
+  for (int i = 0; i < 16; ++i) image.GlobalColorMap().Add(RGBColor(i, 0, 0));
+  TGIFFrame& frame = MakeFrame(image, 5, 2, 0, {0, 15, 3, 3, 3, 9, 9, 9, 9, 1});
+  const TBytes pixels{0, 15, 3, 3, 3, 9, 9, 9, 9, 1};
+  EXPECT_EQ(ImageData(frame), Framed(4, ReferenceCodes(pixels, 4)));
+}
+
+// ---------------------------------------------------------------------------------------
+// Whole files read back by giflib
+// ---------------------------------------------------------------------------------------
+
+TBytes Save(TGIFImage& image) {
+  TMemoryStream stream;
+  image.SaveToStream(stream);
+  return TBytes(stream.Memory(), stream.Memory() + stream.Size());
+}
+
+TEST(GifWriting, GiflibReadsEveryFrameBack) {
+  TGIFImage image;
+  const TBytes a = RandomPixels(40 * 30, 5, 1), b = RandomPixels(17 * 9, 256, 2);
+  MakeFrame(image, 40, 30, 5, a);
+  TGIFFrame& second = MakeFrame(image, 17, 9, 256, b, true);
+  second.SetLeft(3);
+  second.SetTop(4);
+  const TBytes file = Save(image);
+  bool complete = false;
+  gif_build::detail::TMemorySource source{};
+  gif_build::TGiflibFile gif =
+      gif_build::SlurpWithGiflib(file.data(), file.size(), &complete, &source);
+  ASSERT_TRUE(gif && complete);
+  ASSERT_EQ(gif->ImageCount, 2);
+  EXPECT_EQ(TBytes(gif->SavedImages[0].RasterBits, gif->SavedImages[0].RasterBits + a.size()), a);
+  const SavedImage& s = gif->SavedImages[1];
+  EXPECT_EQ(s.ImageDesc.Left, 3);
+  EXPECT_EQ(s.ImageDesc.Top, 4);
+  EXPECT_TRUE(s.ImageDesc.Interlace);
+  ASSERT_TRUE(s.ImageDesc.ColorMap);
+  EXPECT_EQ(s.ImageDesc.ColorMap->ColorCount, 256);
+  // DGifSlurp puts the rows of interlaced frames back in place.
+  EXPECT_EQ(TBytes(s.RasterBits, s.RasterBits + b.size()), b);
+}
+
+TEST(GifWriting, EmptyImageIsRefusedWithFinalProgress) {
+  TGIFImage image;
+  std::vector<std::pair<TProgressStage, int>> reports;
+  image.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect&,
+                         const std::string& msg) {
+    EXPECT_EQ(msg, "Enregistrement");
+    reports.emplace_back(stage, percent);
+  };
+  TMemoryStream stream;
+  try {
+    image.SaveToStream(stream);
+    FAIL() << "no error";
+  } catch (const GIFException& e) {
+    EXPECT_STREQ(e.what(), "Impossible d'enregistrer un GIF vide");
+  }
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.back(), std::make_pair(psEnding, 0));
+}
+
+TEST(GifWriting, ProgressPerFrame) {
+  TGIFImage image;
+  for (int i = 0; i < 4; ++i) MakeFrame(image, 2, 2, 2, {0, 1, 1, 0});
+  std::vector<std::pair<TProgressStage, int>> reports;
+  image.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect&,
+                         const std::string&) { reports.emplace_back(stage, percent); };
+  Save(image);
+  const std::vector<std::pair<TProgressStage, int>> expected{{psStarting, 0},  {psRunning, 25},
+                                                             {psRunning, 50},  {psRunning, 75},
+                                                             {psRunning, 100}, {psEnding, 100}};
+  EXPECT_EQ(reports, expected);
+}
+
+}  // namespace
