@@ -20,7 +20,7 @@ TDIBReader::TDIBReader(TBitmap& ABitmap, TPixelFormat APixelFormat) : TDIB(ABitm
 
 TDIBWriter::TDIBWriter(TBitmap& ABitmap, TPixelFormat APixelFormat, int AWidth, int AHeight,
                        const TPalette* APalette)
-    : TDIB(ABitmap, APixelFormat), FPalette(APalette), FHeight(AHeight), FWidth(AWidth) {
+    : TDIB(ABitmap, APixelFormat), FHeight(AHeight), FWidth(AWidth) {
   if (APixelFormat != pf8bit && APixelFormat != pf24bit) GIFError(gifmsg::sUnsupportedPixelFormat);
   if (AWidth <= 0 || AHeight <= 0) GIFError(gifmsg::sBadDimensions);
   const int bits = APixelFormat == pf8bit ? 8 : 24;

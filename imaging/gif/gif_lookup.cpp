@@ -19,8 +19,7 @@ void TSlowColorLookup::TCacheFree::operator()(uint16_t* p) const {
   std::free(p);
 }
 
-TSlowColorLookup::TSlowColorLookup(const TPalette* Palette)
-    : TColorLookup(Palette), FPalette(Palette) {
+TSlowColorLookup::TSlowColorLookup(const TPalette* Palette) : TColorLookup(Palette) {
   if (!Palette || Palette->Count() == 0) return;
   const int count = std::min(Palette->Count(), 256);
   FPaletteEntries.assign(Palette->Entries().begin(), Palette->Entries().begin() + count);

@@ -45,7 +45,6 @@ class TSlowColorLookup : public TColorLookup {
  private:
   int Search(int Red, int Green, int Blue) const;
 
-  const TPalette* FPalette;                    // not owned
   std::vector<TPaletteEntry> FPaletteEntries;  // copy of up to 256 entries
   // Entries sorted by green, the channel that weighs most in what people see, so that
   // a search can stop once the green distance alone exceeds the best match.
@@ -149,7 +148,6 @@ class TDIBWriter : public TDIB {
   int FDIBInfoSize = 0;
   uint64_t FDIBBitsSize = 0;
   ptrdiff_t FStride = 0;
-  const TPalette* FPalette;  // not owned
   int FHeight;
   int FWidth;
   bool FLoaded = false;  // the bitmap holds every row handed out so far
