@@ -274,9 +274,12 @@ class TGIFReader : public TGIFStream {
 class TGIFWriter : public TGIFStream {
  public:
   explicit TGIFWriter(TStream& Stream) : TGIFStream(Stream) {}
-  ~TGIFWriter() override;  // emits the last, shorter sub-block
+  ~TGIFWriter() override;  // emits the last, shorter sub-block, if Flush did not
   int64_t Write(const void* Buffer, int64_t Count) override;
   void WriteByte(uint8_t Value);
+  // Emits the pending sub-block now, so that a failing stream is reported to the caller;
+  // the destructor cannot raise and would only drop the error.
+  void Flush() { EmitSubBlock(); }
 
  private:
   void EmitSubBlock();

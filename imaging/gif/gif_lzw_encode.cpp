@@ -111,8 +111,9 @@ class TGIFEncoder {
         throw;
       }
       FlushOutput();
+      writer.Flush();  // the last, shorter sub-block, before the terminator
       GIFStream = nullptr;
-    }  // the writer emits its last, shorter sub-block before the terminator
+    }
     WriteByte(AStream, 0);
   }
 

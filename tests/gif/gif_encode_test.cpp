@@ -256,3 +256,31 @@ TEST(GifWriting, ProgressPerFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+// Refuses the first write of a short sub-block (length byte below 255 and its data in one
+// write), then takes everything again, as a disk that was full for a moment.
+class TFailingLastSubBlock : public TMemoryStream {
+ public:
+  int64_t Write(const void* buffer, int64_t count) override {
+    const auto* b = static_cast<const uint8_t*>(buffer);
+    if (!FFailed && count > 1 && b[0] < 255 && b[0] == count - 1) {
+      FFailed = true;
+      return 0;
+    }
+    return TMemoryStream::Write(buffer, count);
+  }
+
+ private:
+  bool FFailed = false;
+};
+
+}  // namespace
+
+TEST(GifEncoderStream, AFailedLastSubBlockIsReportedNotDropped) {
+  TGIFImage image;
+  MakeFrame(image, 4, 1, 2, {0, 1, 1, 0});
+  TFailingLastSubBlock stream;
+  EXPECT_THROW(image.Images().Frames(0)->WriteImageData(stream), EWriteError);
+}
