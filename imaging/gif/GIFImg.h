@@ -57,7 +57,9 @@ enum TDitherMode {
   dmSteveArche,
   dmBurkes
 };
-enum TDisposalMethod { dmNone, dmNoDisposal, dmBackground, dmPrevious };
+// A fixed underlying type: the reserved values 4 to 7 of a file are kept and answered as
+// they are, and must be valid values of the type.
+enum TDisposalMethod : uint8_t { dmNone, dmNoDisposal, dmBackground, dmPrevious };
 
 // Sender is the item, list, colour map or stream adapter that reports.
 using TGIFWarning =
