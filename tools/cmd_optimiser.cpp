@@ -70,8 +70,7 @@ void ReportRemovedFrames(const std::vector<TFrameBefore>& before, TGIFImage& ima
 // Whether one global table can hold every colour the frames draw with (and a transparent
 // entry when some frame needs one): only then does merging the tables keep every colour.
 bool ColorsFitOneTable(TGIFImage& image) {
-  std::vector<bool> seen(1u << 24);
-  int colors = 0;
+  std::vector<uint32_t> values;  // at most 256 per frame
   bool transparency = false;
   for (int i = 0; i < image.Images().Count(); ++i) {
     TGIFFrame& f = *image.Images().Frames(i);
@@ -89,13 +88,19 @@ bool ColorsFitOneTable(TGIFImage& image) {
       if (index >= map.Count()) return false;  // a damaged frame: left as it is
       const TGIFColor c = map.Data()[index];
       const uint32_t value = c.Red | (uint32_t(c.Green) << 8) | (uint32_t(c.Blue) << 16);
-      if (!seen[value]) {
-        seen[value] = true;
-        ++colors;
-      }
+      values.push_back(value);
     }
   }
+  std::sort(values.begin(), values.end());
+  const auto colors = std::unique(values.begin(), values.end()) - values.begin();
   return colors <= (transparency ? 255 : 256);
+}
+
+// Written without forcing the bytes to disk, as file tools do; the stream's own
+// SaveToFile syncs, which costs more than the whole optimization of a small file.
+void WriteFile(const std::string& path, TMemoryStream& bytes) {
+  TFileStream file(path, fmCreate);
+  file.WriteBuffer(bytes.Memory(), bytes.Size());
 }
 
 }  // namespace
@@ -125,10 +130,10 @@ int CmdOptimiser(const TArgs& args) {
   if (output.Size() >= input.Size()) {
     std::cout << "Le résultat (" << output.Size() << " octets) n'est pas plus petit que l'entrée ("
               << input.Size() << " octets) : l'entrée est écrite telle quelle\n";
-    input.SaveToFile(args[1]);
+    WriteFile(args[1], input);
     return 0;
   }
-  output.SaveToFile(args[1]);
+  WriteFile(args[1], output);
   std::cout << args[0] << " : " << input.Size() << " octets, " << args[1] << " : " << output.Size()
             << " octets\n";
   return 0;
