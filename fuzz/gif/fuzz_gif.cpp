@@ -1,0 +1,71 @@
+// Loads arbitrary bytes as a GIF and uses the picture the way the workspace and the
+// command-line tool do: drawn transparent and opaque, scaled, converted to a bitmap, every
+// frame's pixels, bitmap and mask built, and copied into another picture. A failed load
+// leaves a picture that must be as usable as a loaded one. Errors must be GIFException or
+// the size budget's refusal; anything else, a crash, a hang or an over-read is a fault.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "GIFImg.h"
+
+namespace {
+
+void UseFrames(TGIFImage& image) {
+  TGIFImageList& frames = image.Images();
+  for (int i = 0; i < frames.Count() && i < 8; ++i) {
+    TGIFFrame& f = *frames.Frames(i);
+    (void)f.BoundsRect();
+    (void)f.Transparent();
+    if (f.Empty()) continue;
+    (void)f.Pixels(f.Width() - 1, f.Height() - 1);
+    if (TBitmap* b = f.Bitmap()) (void)b->PixelColor(0, 0);
+    (void)f.HasMask();
+    TBitmap tile;
+    tile.SetSize(9, 7);
+    f.Draw(tile.Canvas(), Rect(0, 0, 9, 7), true, false);
+    f.StretchDraw(tile.Canvas(), Rect(0, 0, 9, 7), true, true);
+  }
+}
+
+void UsePicture(TGIFImage& image, uint8_t options) {
+  try {
+    image.SetTransparent(!(options & 1));
+    image.SetAnimate(options & 2);
+    TBitmap target;
+    target.SetSize(37, 23);
+    image.Draw(target.Canvas(), Rect(0, 0, 37, 23));
+    image.Draw(target.Canvas(), Rect(30, 20, 2, 1));  // mirrored and tiny
+    if (int64_t(image.Width()) * image.Height() <= 1 << 20) {
+      if (TBitmap* composite = image.Bitmap()) (void)composite->PixelColor(0, 0);
+    }
+    (void)image.EffectiveBackgroundColor();
+    UseFrames(image);
+    TGIFImage copy;
+    copy.Assign(image);
+    TPicture holder;
+    holder.SetGraphic(&image);
+  } catch (const GIFException&) {
+  } catch (const EOutOfResources&) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Small budget: the fuzzer's time goes into the decoder, not into huge buffers.
+  static const bool budgetSet = (SetImageBudget(32u << 20), true);
+  (void)budgetSet;
+  TGIFImage image;
+  int warnings = 0;
+  if (size > 0 && (data[size - 1] & 4))
+    image.OnWarning = [&warnings](const void*, TGIFSeverity, const std::string&) { ++warnings; };
+  TReadOnlyMemoryStream stream(data, size);
+  try {
+    image.LoadFromStream(stream);
+  } catch (const GIFException&) {
+  } catch (const EOutOfResources&) {
+  }
+  UsePicture(image, size > 0 ? data[size - 1] : 0);
+  return 0;
+}
