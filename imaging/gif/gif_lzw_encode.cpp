@@ -14,8 +14,7 @@ class TLZWEncoder {
  public:
   TLZWEncoder(TStream& stream, int bits, int width, int height, bool interlace, const uint8_t* data,
               int maxColor, TGIFWarning warn)
-      : FStream(stream),
-        FWidth(width),
+      : FWidth(width),
         FHeight(height),
         FInterlace(interlace),
         FData(data),
@@ -134,7 +133,6 @@ class TLZWEncoder {
     EmitCode(prefix);
   }
 
-  TStream& FStream;
   int FWidth, FHeight;
   bool FInterlace;
   const uint8_t* FData;

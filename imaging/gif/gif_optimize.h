@@ -35,6 +35,7 @@ class THistogram {
   const std::vector<POptimizeEntry>& List() const { return FList; }
   int Count() const { return FCount; }
   bool HasImages() const { return !FImages.empty(); }
+  TGIFColorMap& ColorMap() const { return *FColorMap; }
 
  private:
   TOptimizeEntries PHistogram;
