@@ -34,6 +34,7 @@ TGIFOptimizeOptions ParseOptions(const std::string& list) {
 // What a frame was before optimizing, to say what became of the frames that left.
 struct TFrameBefore {
   const TGIFFrame* Frame;
+  bool Empty;
   bool FullyTransparent;
   int Delay;
 };
@@ -48,7 +49,7 @@ std::vector<TFrameBefore> DescribeFrames(TGIFImage& image) {
       clear = std::all_of(f.Data(), f.Data() + f.DataSize(), [t](uint8_t p) { return p == t; });
     }
     TGIFGraphicControlExtension* g = f.GraphicControlExtension();
-    frames.push_back({&f, clear, g ? g->Delay() : 0});
+    frames.push_back({&f, f.Empty(), clear, g ? g->Delay() : 0});
   }
   return frames;
 }
@@ -58,7 +59,8 @@ void ReportRemovedFrames(const std::vector<TFrameBefore>& before, TGIFImage& ima
   std::unordered_set<const TGIFFrame*> kept;
   for (int i = 0; i < image.Images().Count(); ++i) kept.insert(image.Images().Frames(i));
   for (size_t i = 0; i < before.size(); ++i) {
-    if (kept.count(before[i].Frame)) continue;
+    // A frame without pixels or time was never seen: its removal changes nothing.
+    if (kept.count(before[i].Frame) || (before[i].Empty && before[i].Delay == 0)) continue;
     std::cout << "Trame " << i << " supprimée : "
               << (before[i].FullyTransparent ? "entièrement transparente"
                                              : "identique à ce qui est déjà affiché")
