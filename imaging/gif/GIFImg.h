@@ -56,7 +56,8 @@ enum TDitherMode {
   dmSteveArche,
   dmBurkes
 };
-enum TDisposalMethod { dmNone, dmNoDisposal, dmBackground, dmPrevious };
+// Fixed underlying type: files may carry the undefined values 4 to 7, kept as they are.
+enum TDisposalMethod : uint8_t { dmNone, dmNoDisposal, dmBackground, dmPrevious };
 // What TGIFImage::Optimize may do, as set bits.
 enum TGIFOptimizeOption : uint8_t { ooCrop = 1, ooMerge = 2, ooCleanup = 4, ooColorMap = 8 };
 using TGIFOptimizeOptions = uint8_t;
