@@ -425,6 +425,17 @@ TEST(GifOptimizeFiles, CommandNeverEnlargesAndSaysWhatLeft) {
   said = Shell(std::string(VITRELLE_IMG) + " optimiser " + moon + " " + dir + "/moon.gif");
   EXPECT_NE(said.find("Trame 1 supprimée"), std::string::npos) << said;
   EXPECT_LT(std::filesystem::file_size(dir + "/moon.gif"), std::filesystem::file_size(moon));
+  // Every test animation through the command: never larger, the same screens and loops.
+  if (HaveConvert())
+    for (const auto& entry :
+         std::filesystem::directory_iterator(vitrelle_test::TestDataDir() + "/gif")) {
+      if (entry.path().extension() != ".gif") continue;
+      const std::string in = entry.path().string(), out = dir + "/each.gif";
+      Shell(std::string(VITRELLE_IMG) + " optimiser '" + in + "' " + out + " > /dev/null");
+      EXPECT_LE(std::filesystem::file_size(out), std::filesystem::file_size(in)) << in;
+      EXPECT_EQ(Timeline(out), Timeline(in)) << in;
+      EXPECT_EQ(GiflibLoopCount(out), GiflibLoopCount(in)) << in;
+    }
   std::filesystem::remove_all(dir);
 }
 #endif
