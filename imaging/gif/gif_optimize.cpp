@@ -45,6 +45,74 @@ bool IsDroppedExtension(TGIFExtension* e, bool keepLoop) {
   return dynamic_cast<TGIFAppExtNSLoop*>(e) && !keepLoop;
 }
 
+// The bounding box of the pixels other than Index, in screen coordinates; empty when none.
+TRect OpaqueBounds(const TGIFFrame& f, uint8_t index) {
+  int left = f.Width(), right = -1, top = f.Height(), bottom = -1;
+  for (int y = 0; y < f.Height(); ++y) {
+    const uint8_t* row = f.Data() + size_t(y) * size_t(f.Width());
+    for (int x = 0; x < f.Width(); ++x)
+      if (row[x] != index) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+  }
+  if (right < 0) return TRect{};
+  return TRect{f.Left() + left, f.Top() + top, f.Left() + right + 1, f.Top() + bottom + 1};
+}
+
+// Which transparent frames that dispose to background may still be cropped: those whose
+// cut-away border (and, when nothing is left, the screen's corner pixel that the remaining
+// 1x1 frame clears) already shows background when the frame is drawn, so that clearing
+// less changes nothing. Follows the screen frame by frame with one byte per pixel: 1 where
+// the screen surely shows background.
+std::vector<const TGIFFrame*> CroppableBackgroundFrames(TGIFImage& image) {
+  std::vector<const TGIFFrame*> out;
+  const int w = image.Width(), h = image.Height();
+  if (w <= 0 || h <= 0 || int64_t(w) * h > (int64_t(1) << 26)) return out;
+  std::vector<uint8_t> bg(size_t(w) * size_t(h), 1);
+  auto clip = [&](TRect r) { return IntersectRect(r, TRect{0, 0, w, h}); };
+  auto all = [&](TRect r, TRect except) {
+    for (int y = r.Top; y < r.Bottom; ++y)
+      for (int x = r.Left; x < r.Right; ++x)
+        if (!bg[size_t(y) * size_t(w) + size_t(x)] &&
+            !(x >= except.Left && x < except.Right && y >= except.Top && y < except.Bottom))
+          return false;
+    return true;
+  };
+  auto fill = [&](TRect r, uint8_t v) {
+    for (int y = r.Top; y < r.Bottom; ++y)
+      std::fill_n(bg.begin() + ptrdiff_t(size_t(y) * size_t(w) + size_t(r.Left)), r.Right - r.Left,
+                  v);
+  };
+  TGIFImageList& frames = image.Images();
+  for (int i = 0; i < frames.Count(); ++i) {
+    TGIFFrame& f = *frames.Frames(i);
+    const TRect rect = clip(f.BoundsRect());
+    const TDisposalMethod d = DisposalOf(f);
+    const int t = f.Transparent() ? f.GraphicControlExtension()->TransparentColorIndex() : -1;
+    if (d == dmBackground && t >= 0 && !f.Empty()) {
+      const TRect keep = OpaqueBounds(f, uint8_t(t));
+      if (all(rect, keep) && (!keep.IsEmpty() || bg[0])) out.push_back(&f);
+    }
+    std::vector<uint8_t> saved;
+    if (d == dmPrevious) saved = bg;
+    if (!f.Empty())
+      for (int y = rect.Top; y < rect.Bottom; ++y)
+        for (int x = rect.Left; x < rect.Right; ++x)
+          if (f.Data()[size_t(y - f.Top()) * size_t(f.Width()) + size_t(x - f.Left())] != t)
+            bg[size_t(y) * size_t(w) + size_t(x)] = 0;
+    if (d == dmBackground)
+      fill(rect, 1);
+    else if (d == dmPrevious)
+      bg = std::move(saved);
+    else if (d > dmPrevious)
+      fill(rect, 0);  // undefined disposal: nothing is known of that place any more
+  }
+  return out;
+}
+
 // One run of Optimize over one image: the steps and the progress they report.
 class TOptimizeRun {
  public:
@@ -114,11 +182,15 @@ class TOptimizeRun {
   }
 
   void CropFrames() {
+    const std::vector<const TGIFFrame*> croppable = CroppableBackgroundFrames(FImage);
     for (int i = FFrames.Count() - 1; i >= 0; --i) {
       TGIFFrame& f = *FFrames.Frames(i);
       // Disposal to background clears the frame's whole rectangle: a smaller one would
-      // leave behind what the larger one cleared.
-      if (f.Empty() || !f.Transparent() || DisposalOf(f) == dmBackground) continue;
+      // leave behind what the larger one cleared, unless that was background already.
+      if (f.Empty() || !f.Transparent()) continue;
+      if (DisposalOf(f) == dmBackground &&
+          std::find(croppable.begin(), croppable.end(), &f) == croppable.end())
+        continue;
       const uint16_t delay = f.GraphicControlExtension()->Delay();
       TGIFAppExtNSLoop* loop = LoopExtension(f);
       std::unique_ptr<TGIFAppExtNSLoop> keptLoop;

@@ -273,6 +273,8 @@ TEST(GifOptimize, DisposalIsClearedOnlyWhenTheNextFrameCoversTheFrame) {
 
 TEST(GifOptimize, CropKeepsTheRectangleThatDisposalToBackgroundClears) {
   TGIFImage image;
+  // An opaque first frame: what the next frame's disposal clears is not background yet.
+  Gce(AddFrame(image, {0, 0, 4, 4}, {kBlue}, Bytes(16, 0)), -1, 10, dmNone);
   Bytes pixels(16, 1);
   pixels[5] = 0;
   TGIFFrame* cleared = AddFrame(image, {0, 0, 4, 4}, {kRed, kGreen}, pixels);
@@ -282,6 +284,15 @@ TEST(GifOptimize, CropKeepsTheRectangleThatDisposalToBackgroundClears) {
   image.Optimize(ooCrop);
   EXPECT_EQ(cleared->BoundsRect(), (TRect{0, 0, 4, 4}));
   EXPECT_EQ(kept->BoundsRect(), (TRect{1, 1, 2, 2}));
+  // Where the screen shows background already, clearing less changes nothing.
+  TGIFImage fresh;
+  TGIFFrame* first = AddFrame(fresh, {0, 0, 4, 4}, {kRed, kGreen}, pixels);
+  Gce(first, 1, 10, dmBackground);
+  TGIFFrame* second = AddFrame(fresh, {0, 0, 4, 4}, {kRed, kGreen}, pixels);
+  Gce(second, 1, 10, dmBackground);
+  fresh.Optimize(ooCrop);
+  EXPECT_EQ(first->BoundsRect(), (TRect{1, 1, 2, 2}));
+  EXPECT_EQ(second->BoundsRect(), (TRect{1, 1, 2, 2}));
 }
 
 TEST(GifOptimize, FullyTransparentFrameFoldsIntoThePreviousDelay) {
