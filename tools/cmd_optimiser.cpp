@@ -122,13 +122,21 @@ int CmdOptimiser(const TArgs& args) {
   const std::vector<TFrameBefore> before = DescribeFrames(image);
   // Frames with their own tables share one when that loses no colour; the merge step then
   // finds a free entry for transparency more often.
-  if ((options & ooColorMap) && image.Images().Count() > 0 && ColorsFitOneTable(image))
-    image.OptimizeColorMap();
-  image.Optimize(options);
+  TMemoryStream output;
+  try {
+    if ((options & ooColorMap) && image.Images().Count() > 0 && ColorsFitOneTable(image))
+      image.OptimizeColorMap();
+    image.Optimize(options);
+    image.SaveToStream(output);
+  } catch (const GIFException& e) {
+    // A damaged file (a pixel beyond its colour table) stays as it is.
+    std::cout << "Optimisation impossible (" << e.Message()
+              << ") : l'entrée est écrite telle quelle\n";
+    WriteFile(args[1], input);
+    return 0;
+  }
   ReportRemovedFrames(before, image);
 
-  TMemoryStream output;
-  image.SaveToStream(output);
   if (output.Size() >= input.Size()) {
     std::cout << "Le résultat (" << output.Size() << " octets) n'est pas plus petit que l'entrée ("
               << input.Size() << " octets) : l'entrée est écrite telle quelle\n";

@@ -84,8 +84,12 @@ void OptimizeAndReadBack(const uint8_t* data, size_t size) {
     return;
   TMemoryStream before;
   if (!Saves(image, before)) return;
-  if (size > 0 && (data[0] & 1)) image.OptimizeColorMap();
-  image.Optimize(ooAll);
+  try {
+    if (size > 0 && (data[0] & 1)) image.OptimizeColorMap();
+    image.Optimize(ooAll);
+  } catch (const GIFException&) {
+    return;  // pixels beyond their table are refused while counting colours
+  }
   if (image.Empty()) return;
   TMemoryStream after;
   if (!Saves(image, after)) std::abort();  // saved before optimizing, so must save after

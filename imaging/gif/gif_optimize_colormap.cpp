@@ -92,6 +92,12 @@ void THistogram::MapImages(bool UseTransparency, uint8_t NewTransparentColorInde
 void TColorMapOptimizer::Optimize() {
   TDrawSuspension suspension(*FImage);
   FImage->StopDraw();
+  // A frame with pixels but no colour table anywhere has nothing to be mapped from: after the
+  // tables are replaced its indices would point into the new table at random.
+  for (int i = 0; i < FImage->Images().Count(); ++i)
+    if (!FImage->Images().Frames(i)->Empty() &&
+        FImage->Images().Frames(i)->ActiveColorMap().Count() == 0)
+      return;
   Collect();
   // With no frame to count, the tables are left as they are rather than emptied.
   if (FHistogramList.empty()) return;

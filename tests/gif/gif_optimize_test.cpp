@@ -176,6 +176,16 @@ TEST(GifColorMapOptimizer, OutOfTableIndexIsRepairedWithAWarning) {
   EXPECT_EQ(Shown(*f), (std::vector<int64_t>{kGreen, kRed, kRed}));
 }
 
+TEST(GifColorMapOptimizer, FrameWithoutAnyTableLeavesTheTablesAlone) {
+  TGIFImage image;
+  TGIFFrame* bare = AddFrame(image, {0, 0, 2, 1}, {}, {3, 1});
+  TGIFFrame* local = AddFrame(image, {0, 0, 2, 1}, {kRed, kGreen}, {1, 1});
+  image.OptimizeColorMap();
+  EXPECT_EQ(image.GlobalColorMap().Count(), 0);
+  EXPECT_EQ(Table(local->ColorMap()), (std::vector<TColor>{kRed, kGreen}));
+  EXPECT_EQ(Bytes(bare->Data(), bare->Data() + 2), (Bytes{3, 1}));
+}
+
 TEST(GifColorMapOptimizer, BackgroundColourKeepsItsColour) {
   TGIFImage image;
   for (TColor c : {kRed, kGreen, kBlue}) image.GlobalColorMap().Add(c);
