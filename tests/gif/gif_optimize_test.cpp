@@ -460,3 +460,37 @@ TEST(GifOptimizeFiles, CommandNeverEnlargesAndSaysWhatLeft) {
   std::filesystem::remove_all(dir);
 }
 #endif
+
+// Inputs the fuzzer found through the optimizer: each one optimizes (or is refused with a
+// GIF error) and what is saved reads back.
+TEST(GifOptimizeFiles, FuzzInputsOptimizeAndReadBack) {
+  const std::filesystem::path dir =
+      std::filesystem::path(VITRELLE_SOURCE_DIR) / "fuzz" / "crashers" / "fuzz_gif";
+  int optimized = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    SCOPED_TRACE(entry.path().string());
+    TGIFImage image;
+    try {
+      image.LoadFromFile(entry.path().string());
+      if (image.Empty() || int64_t(image.Width()) * image.Height() > (1 << 20)) continue;
+      image.OptimizeColorMap();
+      image.Optimize(ooAll);
+    } catch (const GIFException&) {
+      continue;
+    } catch (const EOutOfResources&) {
+      continue;
+    }
+    if (image.Empty()) continue;
+    TMemoryStream saved;
+    try {
+      image.SaveToStream(saved);
+    } catch (const GIFException&) {
+      continue;  // some inputs cannot be saved at all (pixels beyond their table)
+    }
+    saved.SetPosition(0);
+    TGIFImage back;
+    EXPECT_NO_THROW(back.LoadFromStream(saved));
+    ++optimized;
+  }
+  EXPECT_GT(optimized, 0);
+}
