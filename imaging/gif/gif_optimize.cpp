@@ -130,7 +130,8 @@ class TOptimizeRun {
     }
     for (int i = 0; i < FFrames.Count(); ++i) {
       TGIFFrame& f = *FFrames.Frames(i);
-      if (f.ColorMap().Count() > 0 && f.ColorMap().Optimize()) Step();
+      // A frame without pixels uses none of its colours: sorting would drop them all.
+      if (!f.Empty() && f.ColorMap().Count() > 0 && f.ColorMap().Optimize()) Step();
     }
   }
 

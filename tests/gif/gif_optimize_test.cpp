@@ -212,6 +212,15 @@ TEST(GifOptimize, EmptyImageChangesNothingAndReportsNoProgress) {
   EXPECT_EQ(changes, 0);
 }
 
+TEST(GifOptimize, FrameWithoutPixelsKeepsItsColours) {
+  TGIFImage image;
+  TGIFFrame* empty = TGIFFrame::Create(&image);
+  for (TColor c : {kRed, kGreen, kBlue}) empty->ColorMap().Add(c);
+  AddFrame(image, {0, 0, 1, 1}, {kWhite, kRed}, {1});
+  image.Optimize(ooColorMap);
+  EXPECT_EQ(Table(empty->ColorMap()), (std::vector<TColor>{kRed, kGreen, kBlue}));
+}
+
 TEST(GifOptimize, ReportsOptimisationFromZeroToHundred) {
   TGIFImage image;
   image.GlobalColorMap().Add(kRed);
