@@ -82,6 +82,12 @@ void OptimizeAndReadBack(const uint8_t* data, size_t size) {
   if (image.Empty() || image.Images().Count() > 16 ||
       int64_t(image.Width()) * image.Height() > 1 << 16)
     return;
+  // Frames with pixels but no colour table anywhere save or not depending on the other
+  // frames' tables; the optimizer makes no promise about them.
+  for (int i = 0; i < image.Images().Count(); ++i)
+    if (!image.Images().Frames(i)->Empty() &&
+        image.Images().Frames(i)->ActiveColorMap().Count() == 0)
+      return;
   TMemoryStream before;
   if (!Saves(image, before)) return;
   try {
