@@ -23,6 +23,9 @@ struct TCommand {
 int CmdInfo(const TArgs& args);
 int CmdConvert(const TArgs& args);
 int CmdRender(const TArgs& args);
+#ifdef VITRELLE_HAS_GIF
+int CmdOptimiser(const TArgs& args);
+#endif
 #ifdef VITRELLE_HAS_WORKSPACE
 int CmdComposer(const TArgs& args);
 #endif
@@ -35,6 +38,10 @@ inline const TCommand kCommands[] = {
      "dessine l'image sur un fond (une animation GIF après N pas avec --trame) et l'écrit en "
      "PPM binaire",
      CmdRender},
+#ifdef VITRELLE_HAS_GIF
+    {"optimiser", "ENTREE.gif SORTIE.gif [--options crop,merge,cleanup,colormap]",
+     "réduit un GIF sans changer ce qu'il montre (jamais plus gros que l'entrée)", CmdOptimiser},
+#endif
 #ifdef VITRELLE_HAS_WORKSPACE
     {"composer",
      "--photo PHOTO --produit PRODUIT --cadre X1,Y1,X2,Y2 [--mode proportionnel|personnalise] "

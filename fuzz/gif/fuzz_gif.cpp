@@ -135,6 +135,70 @@ void SaveAndReload(TGIFImage& image) {
 
 }  // namespace gifwrite
 
+// ---------------------------------------------------------------------------------------
+// Optimizer block: small inputs that load and save are optimized (colour tables merged
+// first on every other input), saved again, and the result must read back as a GIF with
+// the same frames that hold pixels. Kept apart from the decoding checks above.
+// ---------------------------------------------------------------------------------------
+namespace {
+
+bool Saves(TGIFImage& image, TMemoryStream& out) {
+  try {
+    image.SaveToStream(out);
+    return true;
+  } catch (const GIFException&) {
+    return false;
+  }
+}
+
+void OptimizeAndReadBack(const uint8_t* data, size_t size) {
+  if (size > 8192) return;
+  TGIFImage image;
+  TReadOnlyMemoryStream stream(data, size);
+  try {
+    image.LoadFromStream(stream);
+  } catch (const GIFException&) {
+    return;
+  } catch (const EOutOfResources&) {
+    return;
+  }
+  if (image.Empty() || image.Images().Count() > 16 ||
+      int64_t(image.Width()) * image.Height() > 1 << 16)
+    return;
+  // Frames with pixels but no colour table anywhere save or not depending on the other
+  // frames' tables; the optimizer makes no promise about them.
+  for (int i = 0; i < image.Images().Count(); ++i)
+    if (!image.Images().Frames(i)->Empty() &&
+        image.Images().Frames(i)->ActiveColorMap().Count() == 0)
+      return;
+  TMemoryStream before;
+  if (!Saves(image, before)) return;
+  try {
+    if (size > 0 && (data[0] & 1)) image.OptimizeColorMap();
+    image.Optimize(ooAll);
+  } catch (const GIFException&) {
+    return;  // pixels beyond their table are refused while counting colours
+  }
+  if (image.Empty()) return;
+  TMemoryStream after;
+  if (!Saves(image, after)) std::abort();  // saved before optimizing, so must save after
+  after.SetPosition(0);
+  TGIFImage back;
+  back.OnWarning = [](const void*, TGIFSeverity Severity, const std::string&) {
+    if (Severity == gsError) std::abort();
+  };
+  back.LoadFromStream(after);  // any exception escapes and is a finding
+  // Frames without pixels are the writer's and reader's matter (the count may differ);
+  // frames with pixels must come back.
+  int drawn = 0;
+  for (int i = 0; i < image.Images().Count(); ++i) drawn += !image.Images().Frames(i)->Empty();
+  int backDrawn = 0;
+  for (int i = 0; i < back.Images().Count(); ++i) backDrawn += !back.Images().Frames(i)->Empty();
+  if (backDrawn != drawn) std::abort();
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Small budget: the fuzzer's time goes into the decoder, not into huge buffers.
   static const bool budgetSet = (SetImageBudget(32u << 20), true);
@@ -151,5 +215,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   UsePicture(image, size > 0 ? data[size - 1] : 0);
   gifwrite::SaveAndReload(image);
+  OptimizeAndReadBack(data, size);
   return 0;
 }

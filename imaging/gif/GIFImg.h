@@ -60,6 +60,10 @@ enum TDitherMode {
 // A fixed underlying type: the reserved values 4 to 7 of a file are kept and answered as
 // they are, and must be valid values of the type.
 enum TDisposalMethod : uint8_t { dmNone, dmNoDisposal, dmBackground, dmPrevious };
+// What TGIFImage::Optimize may do, as set bits.
+enum TGIFOptimizeOption : uint8_t { ooCrop = 1, ooMerge = 2, ooCleanup = 4, ooColorMap = 8 };
+using TGIFOptimizeOptions = uint8_t;
+constexpr TGIFOptimizeOptions ooAll = ooCrop | ooMerge | ooCleanup | ooColorMap;
 
 // Sender is the item, list, colour map or stream adapter that reports.
 using TGIFWarning =
@@ -917,6 +921,11 @@ class TGIFImage : public TGraphic {
   TGIFFrame* Add(TGIFFrame& Source);
   void Pack();
   void Dormant();
+  // Replaces every colour table by one global table ordered by use.
+  void OptimizeColorMap();
+  // The last three parameters are accepted for the caller's convenience and not used.
+  void Optimize(TGIFOptimizeOptions Options, TColorReduction ColorReduction = rmNone,
+                TDitherMode DitherMode = dmNearest, int ReductionBits = 8);
   TColor EffectiveBackgroundColor();
   void StopDraw();
   void SuspendDraw();

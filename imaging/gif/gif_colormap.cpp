@@ -196,11 +196,13 @@ bool TGIFColorMap::DoOptimize() {
   std::iota(table, table + 256, 0);
   for (int i = 0; i < FCount; ++i) table[uses[size_t(i)].Index] = uint8_t(i);
   RemapPixels(table);
+  // The entries counted above are the ones reordered, whatever remapping did to the map.
+  const int counted = int(uses.size());
   std::vector<TGIFColor> old = FColorMap;
-  int newCount = FCount;
-  for (int i = 0; i < FCount; ++i) {
+  int newCount = counted;
+  for (int i = 0; i < counted; ++i) {
     FColorMap[size_t(i)] = old[size_t(uses[size_t(i)].Index)];
-    if (uses[size_t(i)].Count == 0 && newCount == FCount) newCount = i;
+    if (uses[size_t(i)].Count == 0 && newCount == counted) newCount = i;
   }
   FCount = newCount;
   FColorMap.resize(size_t(FCount));

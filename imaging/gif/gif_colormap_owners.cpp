@@ -18,8 +18,11 @@ void RemapFrame(TGIFFrame& frame, const uint8_t table[256]) {
     uint8_t* p = frame.Data();
     for (size_t i = 0; i < frame.DataSize(); ++i) p[i] = table[p[i]];
   }
+  // An index the table leaves in place is not set again: setting an index just past the
+  // map's end would add a colour to the map being reordered.
   if (TGIFGraphicControlExtension* gce = frame.GraphicControlExtension();
-      gce && frame.Transparent())
+      gce && frame.Transparent() &&
+      table[gce->TransparentColorIndex()] != gce->TransparentColorIndex())
     gce->SetTransparentColorIndex(table[gce->TransparentColorIndex()]);
   frame.Dormant();
 }

@@ -59,8 +59,13 @@ int TGIFFrame::ObtainTransparentIndex() {
   if (FColorMap->Count() == 0 && FImage) {
     for (int i = 0; i < FImage->Images().Count(); ++i) {
       TGIFFrame* other = FImage->Images().Frames(i);
-      if (other != this && other->Transparent() && other->ColorMap().Count() == 0)
-        return other->GraphicControlExtension()->TransparentColorIndex();
+      if (other == this || !other->Transparent() || other->ColorMap().Count() != 0) continue;
+      // Another frame's transparent index serves only when this frame draws no pixel with
+      // it: those pixels would vanish.
+      uint8_t t = other->GraphicControlExtension()->TransparentColorIndex();
+      if (std::find(FData.data(), FData.data() + FDataSize, t) == FData.data() + FDataSize)
+        return t;
+      break;
     }
     return FImage->GlobalColorMap().Add(TransparentFillColor);
   }

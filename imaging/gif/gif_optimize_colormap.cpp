@@ -1,0 +1,221 @@
+// One global colour table for a whole image: every table in use is counted, unused colours
+// are dropped, equal colours are folded together, and the most used colours are kept.
+#include <algorithm>
+
+#include "gif_glue.h"
+#include "gif_optimize.h"
+
+namespace {
+
+uint32_t ColorValue(const TGIFColor& c) {
+  return uint32_t(c.Red) | (uint32_t(c.Green) << 8) | (uint32_t(c.Blue) << 16);
+}
+
+void SortByCount(std::vector<POptimizeEntry>& list) {
+  std::stable_sort(list.begin(), list.end(),
+                   [](POptimizeEntry a, POptimizeEntry b) { return a->Count > b->Count; });
+}
+
+int SquaredDistance(uint32_t a, uint32_t b) {
+  int dr = int(a & 0xFF) - int(b & 0xFF);
+  int dg = int((a >> 8) & 0xFF) - int((b >> 8) & 0xFF);
+  int db = int((a >> 16) & 0xFF) - int((b >> 16) & 0xFF);
+  return dr * dr + dg * dg + db * db;
+}
+
+}  // namespace
+
+THistogram::THistogram(TGIFColorMap& AColorMap)
+    : PHistogram(size_t(AColorMap.Count())), FCount(AColorMap.Count()), FColorMap(&AColorMap) {
+  for (int i = 0; i < FCount; ++i) {
+    TOptimizeEntry& e = PHistogram[size_t(i)];
+    e.OldIndex = i;
+    e.Value = ColorValue(AColorMap.Data()[i]);
+    FList.push_back(&e);
+  }
+}
+
+bool THistogram::ProcessFrame(TGIFFrame& Frame) {
+  if (Frame.Empty()) return false;
+  FImages.push_back(&Frame);
+  TGIFGraphicControlExtension* gce = Frame.GraphicControlExtension();
+  const bool transparent = Frame.Transparent();
+  const int t = transparent ? gce->TransparentColorIndex() : -1;
+  bool usesTransparency = false, repaired = false;
+  uint8_t* p = Frame.Data();
+  for (size_t i = 0, n = Frame.DataSize(); i < n; ++i) {
+    if (p[i] == t) {
+      usesTransparency = true;
+      continue;
+    }
+    if (p[i] >= FCount) {
+      p[i] = 0;
+      repaired = true;
+    }
+    ++PHistogram[p[i]].Count;
+  }
+  // One warning per frame: a damaged frame would otherwise report every pixel.
+  if (repaired) Frame.Warning(gsWarning, gifmsg::sMissingColor);
+  if (transparent && !usesTransparency) {
+    gce->SetTransparentColorIndex(0);
+    gce->SetTransparent(false);
+  }
+  return usesTransparency;
+}
+
+int THistogram::Prune() {
+  SortByCount(FList);
+  auto unused =
+      std::find_if(FList.begin(), FList.end(), [](POptimizeEntry e) { return e->Count == 0; });
+  for (auto it = unused; it != FList.end(); ++it) (*it)->Count = -1;
+  FList.erase(unused, FList.end());
+  FCount = int(FList.size());
+  return FCount;
+}
+
+void THistogram::MapImages(bool UseTransparency, uint8_t NewTransparentColorIndex) {
+  uint8_t table[256] = {};
+  for (POptimizeEntry e : FList) table[e->OldIndex] = uint8_t(e->NewIndex);
+  for (TGIFFrame* frame : FImages) {
+    // The transparent index is taken per frame: a frame without transparency has none.
+    int t = -1;
+    if (frame->Transparent() && UseTransparency) {
+      t = frame->GraphicControlExtension()->TransparentColorIndex();
+      frame->GraphicControlExtension()->SetTransparentColorIndex(NewTransparentColorIndex);
+    }
+    uint8_t* p = frame->Data();
+    for (size_t i = 0, n = frame->DataSize(); i < n; ++i)
+      p[i] = p[i] == t ? NewTransparentColorIndex : table[p[i]];
+  }
+}
+
+void TColorMapOptimizer::Optimize() {
+  TDrawSuspension suspension(*FImage);
+  FImage->StopDraw();
+  // A frame with pixels but no colour table anywhere has nothing to be mapped from: after the
+  // tables are replaced its indices would point into the new table at random.
+  for (int i = 0; i < FImage->Images().Count(); ++i)
+    if (!FImage->Images().Frames(i)->Empty() &&
+        FImage->Images().Frames(i)->ActiveColorMap().Count() == 0)
+      return;
+  Collect();
+  // With no frame to count, the tables are left as they are rather than emptied.
+  if (FHistogramList.empty()) return;
+  for (auto& h : FHistogramList) {
+    h->Prune();
+    FHistogram.insert(FHistogram.end(), h->List().begin(), h->List().end());
+  }
+  FoldEqualColors();
+  ChooseColors();
+  MapRest();
+  KeepBackground();
+  if (FUseTransparency) {
+    FNewTransparentColorIndex = uint8_t(FFinalCount);
+    FColorMap[FFinalCount++] = TGIFColorMap::Color2RGB(TransparentFillColor);
+  }
+  ReplaceColorMaps();
+  for (auto& h : FHistogramList) h->MapImages(FUseTransparency, FNewTransparentColorIndex);
+  for (int i = 0; i < FImage->Images().Count(); ++i) FImage->Images().Frames(i)->Dormant();
+}
+
+void TColorMapOptimizer::Collect() {
+  TGIFImageList& frames = FImage->Images();
+  if (FImage->GlobalColorMap().Count() > 0) {
+    auto global = std::make_unique<THistogram>(FImage->GlobalColorMap());
+    for (int i = 0; i < frames.Count(); ++i) {
+      TGIFFrame& f = *frames.Frames(i);
+      if (!f.Empty() && f.ColorMap().Count() == 0) FUseTransparency |= global->ProcessFrame(f);
+    }
+    if (global->HasImages()) FHistogramList.push_back(std::move(global));
+  }
+  for (int i = 0; i < frames.Count(); ++i) {
+    TGIFFrame& f = *frames.Frames(i);
+    if (f.Empty() || f.ColorMap().Count() == 0) continue;
+    auto local = std::make_unique<THistogram>(f.ColorMap());
+    FUseTransparency |= local->ProcessFrame(f);
+    FHistogramList.push_back(std::move(local));
+  }
+}
+
+void TColorMapOptimizer::FoldEqualColors() {
+  std::stable_sort(FHistogram.begin(), FHistogram.end(),
+                   [](POptimizeEntry a, POptimizeEntry b) { return a->Value > b->Value; });
+  POptimizeEntry survivor = nullptr;
+  for (POptimizeEntry e : FHistogram) {
+    if (survivor && e->Value == survivor->Value) {
+      survivor->Count += e->Count;
+      e->Count = 0;
+      e->SameAs = survivor;
+    } else {
+      survivor = e;
+    }
+  }
+}
+
+void TColorMapOptimizer::ChooseColors() {
+  SortByCount(FHistogram);
+  const int limit = FUseTransparency ? 255 : 256;
+  FFinalCount = 0;
+  while (FFinalCount < int(FHistogram.size()) && FFinalCount < limit &&
+         FHistogram[size_t(FFinalCount)]->Count != 0) {
+    FHistogram[size_t(FFinalCount)]->NewIndex = FFinalCount;
+    FColorMap[FFinalCount] = FHistogram[size_t(FFinalCount)]->Color();
+    ++FFinalCount;
+  }
+}
+
+void TColorMapOptimizer::MapRest() {
+  // Folded entries sort after every counted one, so their survivor is mapped first.
+  for (size_t i = size_t(FFinalCount); i < FHistogram.size(); ++i) {
+    POptimizeEntry e = FHistogram[i];
+    if (e->Count == 0) {
+      e->NewIndex = e->SameAs ? e->SameAs->NewIndex : 0;
+      continue;
+    }
+    int best = 0, bound = 3 * 255 * 255;
+    for (int k = 0; k < FFinalCount; ++k) {
+      int d = SquaredDistance(e->Value, FHistogram[size_t(k)]->Value);
+      if (d < bound) {
+        bound = d;
+        best = k;
+      }
+    }
+    e->NewIndex = best;
+  }
+}
+
+// Viewers fill the screen with the background colour: it keeps its colour, as an unused
+// entry when there is room, else as the nearest kept colour.
+void TColorMapOptimizer::KeepBackground() {
+  TGIFGlobalColorMap& global = FImage->GlobalColorMap();
+  const int bg = FImage->Header().BackgroundColorIndex();
+  if (bg >= global.Count()) return;
+  const uint32_t value = ColorValue(global.Data()[bg]);
+  int best = 0, bound = 3 * 255 * 255 + 1;
+  for (int k = 0; k < FFinalCount; ++k)
+    if (int d = SquaredDistance(value, ColorValue(FColorMap[k])); d < bound) {
+      bound = d;
+      best = k;
+    }
+  const int limit = FUseTransparency ? 255 : 256;
+  if (bound != 0 && FFinalCount < limit) {
+    best = FFinalCount;
+    FColorMap[FFinalCount++] = global.Data()[bg];
+  }
+  FBackgroundIndex = best;
+}
+
+void TColorMapOptimizer::ReplaceColorMaps() {
+  TGIFImageList& frames = FImage->Images();
+  for (int i = 0; i < frames.Count(); ++i) frames.Frames(i)->ColorMap().Clear();
+  TGIFGlobalColorMap& global = FImage->GlobalColorMap();
+  global.Clear();
+  global.ImportColorMap(FColorMap, FFinalCount);
+  global.SetOptimized(true);
+  if (FBackgroundIndex >= 0) FImage->Header().SetBackgroundColorIndex(FBackgroundIndex);
+}
+
+void TGIFImage::OptimizeColorMap() {
+  TColorMapOptimizer(*this).Optimize();
+  Changed();
+}

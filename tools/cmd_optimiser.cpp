@@ -1,0 +1,150 @@
+// vitrelle-img optimiser ENTREE.gif SORTIE.gif [--options crop,merge,cleanup,colormap]: loads a
+// GIF, optimizes it and saves it. A result that is not smaller than the input is not kept:
+// the input's bytes are written instead, so the command never enlarges a file.
+#include <algorithm>
+#include <iostream>
+#include <sstream>
+#include <unordered_set>
+
+#include "GIFImg.h"
+#include "commands.h"
+#include "framework.h"
+
+namespace {
+
+TGIFOptimizeOptions ParseOptions(const std::string& list) {
+  TGIFOptimizeOptions options = 0;
+  std::stringstream words(list);
+  for (std::string word; std::getline(words, word, ',');) {
+    if (word == "crop")
+      options |= ooCrop;
+    else if (word == "merge")
+      options |= ooMerge;
+    else if (word == "cleanup")
+      options |= ooCleanup;
+    else if (word == "colormap")
+      options |= ooColorMap;
+    else
+      throw TUsageError("option d'optimisation inconnue « " + word + " »");
+  }
+  if (!options) throw TUsageError("aucune option d'optimisation");
+  return options;
+}
+
+// What a frame was before optimizing, to say what became of the frames that left.
+struct TFrameBefore {
+  const TGIFFrame* Frame;
+  bool Empty;
+  bool FullyTransparent;
+  int Delay;
+};
+
+std::vector<TFrameBefore> DescribeFrames(TGIFImage& image) {
+  std::vector<TFrameBefore> frames;
+  for (int i = 0; i < image.Images().Count(); ++i) {
+    TGIFFrame& f = *image.Images().Frames(i);
+    bool clear = f.Transparent() && !f.Empty();
+    if (clear) {
+      const uint8_t t = f.GraphicControlExtension()->TransparentColorIndex();
+      clear = std::all_of(f.Data(), f.Data() + f.DataSize(), [t](uint8_t p) { return p == t; });
+    }
+    TGIFGraphicControlExtension* g = f.GraphicControlExtension();
+    frames.push_back({&f, f.Empty(), clear, g ? g->Delay() : 0});
+  }
+  return frames;
+}
+
+// One line for each frame that is no longer there and could have been seen.
+void ReportRemovedFrames(const std::vector<TFrameBefore>& before, TGIFImage& image) {
+  std::unordered_set<const TGIFFrame*> kept;
+  for (int i = 0; i < image.Images().Count(); ++i) kept.insert(image.Images().Frames(i));
+  for (size_t i = 0; i < before.size(); ++i) {
+    // A frame without pixels or time was never seen: its removal changes nothing.
+    if (kept.count(before[i].Frame) || (before[i].Empty && before[i].Delay == 0)) continue;
+    std::cout << "Trame " << i << " supprimée : "
+              << (before[i].FullyTransparent ? "entièrement transparente"
+                                             : "identique à ce qui est déjà affiché")
+              << ", délai " << before[i].Delay << " cs"
+              << (i > 0 && before[i].Delay ? " ajouté à la trame précédente" : "") << "\n";
+  }
+}
+
+// Whether one global table can hold every colour the frames draw with (and a transparent
+// entry when some frame needs one): only then does merging the tables keep every colour.
+bool ColorsFitOneTable(TGIFImage& image) {
+  std::vector<uint32_t> values;  // at most 256 per frame
+  bool transparency = false;
+  for (int i = 0; i < image.Images().Count(); ++i) {
+    TGIFFrame& f = *image.Images().Frames(i);
+    if (f.Empty()) continue;
+    const int t = f.Transparent() ? f.GraphicControlExtension()->TransparentColorIndex() : -1;
+    bool used[256] = {};
+    for (size_t k = 0; k < f.DataSize(); ++k) used[f.Data()[k]] = true;
+    const TGIFColorMap& map = f.ActiveColorMap();
+    for (int index = 0; index < 256; ++index) {
+      if (!used[index]) continue;
+      if (index == t) {
+        transparency = true;
+        continue;
+      }
+      if (index >= map.Count()) return false;  // a damaged frame: left as it is
+      const TGIFColor c = map.Data()[index];
+      const uint32_t value = c.Red | (uint32_t(c.Green) << 8) | (uint32_t(c.Blue) << 16);
+      values.push_back(value);
+    }
+  }
+  std::sort(values.begin(), values.end());
+  const auto colors = std::unique(values.begin(), values.end()) - values.begin();
+  return colors <= (transparency ? 255 : 256);
+}
+
+// Written without forcing the bytes to disk, as file tools do; the stream's own
+// SaveToFile syncs, which costs more than the whole optimization of a small file.
+void WriteFile(const std::string& path, TMemoryStream& bytes) {
+  TFileStream file(path, fmCreate);
+  file.WriteBuffer(bytes.Memory(), bytes.Size());
+}
+
+}  // namespace
+
+int CmdOptimiser(const TArgs& args) {
+  ExpectArgCount(args, 2, 4);
+  TGIFOptimizeOptions options = ooAll;
+  if (args.size() == 4 && args[2] == "--options")
+    options = ParseOptions(args[3]);
+  else if (args.size() != 2)
+    throw TUsageError("argument inattendu « " + args[2] + " »");
+
+  TMemoryStream input;
+  input.LoadFromFile(args[0]);
+  TGIFImage image;
+  image.LoadFromStream(input);
+  const std::vector<TFrameBefore> before = DescribeFrames(image);
+  // Frames with their own tables share one when that loses no colour; the merge step then
+  // finds a free entry for transparency more often.
+  TMemoryStream output;
+  try {
+    if ((options & ooColorMap) && image.Images().Count() > 0 && ColorsFitOneTable(image))
+      image.OptimizeColorMap();
+    image.Optimize(options);
+    image.SaveToStream(output);
+  } catch (const GIFException& e) {
+    // A damaged file (a pixel beyond its colour table) stays as it is.
+    std::cout << "Optimisation impossible (" << e.Message()
+              << ") : l'entrée est écrite telle quelle\n";
+    WriteFile(args[1], input);
+    return 0;
+  }
+  ReportRemovedFrames(before, image);
+
+  if (output.Size() >= input.Size()) {
+    std::cout << "Le résultat (" << output.Size() << " octets) n'est pas plus petit que l'entrée ("
+              << input.Size() << " octets) : l'entrée est écrite telle quelle\n";
+    WriteFile(args[1], input);
+    return 0;
+  }
+  WriteFile(args[1], output);
+  std::cout << args[0] << " : " << input.Size() << " octets, " << args[1] << " : " << output.Size()
+            << " octets\n";
+  return 0;
+}
