@@ -92,9 +92,10 @@ TGIFGraphicControlExtension::~TGIFGraphicControlExtension() {
 
 void TGIFGraphicControlExtension::SaveToStream(TStream& Stream) {
   TGIFExtension::SaveToStream(Stream);
-  uint8_t r[6] = {
-      FGCExtension.BlockSize, FGCExtension.PackedFields, 0, 0, FGCExtension.TransparentColorIndex,
-      FGCExtension.Terminator};
+  // The block size and terminator read from a damaged file are kept in the record but not
+  // written: the four data bytes and the terminator below always follow, so any other size
+  // byte would make the file unreadable from this block on.
+  uint8_t r[6] = {4, FGCExtension.PackedFields, 0, 0, FGCExtension.TransparentColorIndex, 0};
   PutLE16(r + 2, FGCExtension.DelayTime);
   Stream.WriteBuffer(r, 6);
 }
@@ -170,7 +171,7 @@ TColor TGIFTextExtension::BackgroundColor() {
 void TGIFTextExtension::SaveToStream(TStream& Stream) {
   TGIFExtension::SaveToStream(Stream);
   const TGIFPlainTextExtensionRec& p = FPlainTextExtension;
-  uint8_t r[13] = {p.BlockSize};
+  uint8_t r[13] = {12};  // the twelve bytes below always follow, whatever size was read
   PutLE16(r + 1, p.Left);
   PutLE16(r + 3, p.Top);
   PutLE16(r + 5, p.Width);
