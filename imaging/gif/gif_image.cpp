@@ -3,6 +3,20 @@
 
 #include "gif_glue.h"
 
+namespace {
+
+// A change of what the frames are packed against: drawing stops first, the frames are
+// packed again after, and then the change is announced.
+template <class F>
+void ChangeRepacked(TGIFImage& image, F&& store) {
+  image.StopDraw();
+  store();
+  image.Pack();
+  image.Changed();
+}
+
+}  // namespace
+
 TGIFImage::TGIFImage()
     : FAnimate(DefaultAnimate),
       FAnimateLoop(DefaultAnimateLoop),
@@ -351,34 +365,22 @@ void TGIFImage::SetHeight(int Value) {
 
 void TGIFImage::SetBackgroundColorIndex(int Value) {
   if (Value == BackgroundColorIndex()) return;
-  StopDraw();
-  FHeader->SetBackgroundColorIndex(Value);
-  Pack();
-  Changed();
+  ChangeRepacked(*this, [&] { FHeader->SetBackgroundColorIndex(Value); });
 }
 
 void TGIFImage::SetBackgroundColor(TColor Value) {
   if (FHeader->ColorMap().Count() > 0 && Value == BackgroundColor()) return;
-  StopDraw();
-  FHeader->SetBackgroundColor(Value);
-  Pack();
-  Changed();
+  ChangeRepacked(*this, [&] { FHeader->SetBackgroundColor(Value); });
 }
 
 void TGIFImage::SetAspectRatio(uint8_t Value) {
   if (Value == AspectRatio()) return;
-  StopDraw();
-  FHeader->SetAspectRatio(Value);
-  Pack();
-  Changed();
+  ChangeRepacked(*this, [&] { FHeader->SetAspectRatio(Value); });
 }
 
 void TGIFImage::SetDithering(TGIFDithering Value) {
   if (Value == FDithering) return;
-  StopDraw();
-  FDithering = Value;
-  Pack();
-  Changed();
+  ChangeRepacked(*this, [&] { FDithering = Value; });
 }
 
 void TGIFImage::SetAnimate(bool Value) {
