@@ -34,6 +34,14 @@ bool MaskRow(const uint8_t* pixels, int width, uint8_t t, uint8_t* bits) {
   return any;
 }
 
+// An empty 1-bit mask of the frame's size, filled row by row with MaskRow.
+std::unique_ptr<TBitmap> NewMask(int width, int height) {
+  auto mask = std::make_unique<TBitmap>();
+  mask->SetPixelFormat(pf1bit);
+  mask->SetSize(width, height);
+  return mask;
+}
+
 }  // namespace
 
 TBitmap* TGIFFrame::GetBitmap() {
@@ -62,13 +70,8 @@ std::unique_ptr<TBitmap> TGIFFrame::RenderIndexedBitmap() {
   if (Empty()) return bitmap;
   bool computeMask = FNeedMask && Transparent();
   FNeedMask = false;
-  std::unique_ptr<TBitmap> mask;
+  std::unique_ptr<TBitmap> mask = computeMask ? NewMask(Width(), Height()) : nullptr;
   bool anyTransparent = false;
-  if (computeMask) {
-    mask = std::make_unique<TBitmap>();
-    mask->SetPixelFormat(pf1bit);
-    mask->SetSize(Width(), Height());
-  }
   uint8_t t = computeMask ? FGCE->TransparentColorIndex() : 0;
   const size_t width = size_t(Width());
   for (int y = 0; y < Height(); ++y) {
@@ -90,13 +93,8 @@ std::unique_ptr<TBitmap> TGIFFrame::RenderDitheredBitmap() {
   HPALETTE palette = Palette();
   bool computeMask = FNeedMask && Transparent();
   FNeedMask = false;
-  std::unique_ptr<TBitmap> mask;
+  std::unique_ptr<TBitmap> mask = computeMask ? NewMask(Width(), Height()) : nullptr;
   bool anyTransparent = false;
-  if (computeMask) {
-    mask = std::make_unique<TBitmap>();
-    mask->SetPixelFormat(pf1bit);
-    mask->SetSize(Width(), Height());
-  }
   // The map's colours once, black past its end (pixels of a damaged frame).
   TGIFColorMap& map = ActiveColorMap();
   TGIFColor colors[256] = {};
