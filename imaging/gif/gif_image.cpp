@@ -15,6 +15,23 @@ void ChangeRepacked(TGIFImage& image, F&& store) {
   image.Changed();
 }
 
+// A change of the logical screen's size: the composed first frame no longer fits.
+template <class F>
+void ChangeScreenSize(TGIFImage& image, F&& store) {
+  image.StopDraw();
+  store();
+  image.DropBitmap();
+  image.Changed();
+}
+
+// A screen size of 0 to 65535 (0 for others), never short of where a frame ends.
+template <class F>
+int CoveringExtent(int value, TGIFImageList& frames, F&& frameEnd) {
+  if (value < 0 || value > 65535) value = 0;
+  for (int i = 0; i < frames.Count(); ++i) value = std::max(value, frameEnd(*frames.Frames(i)));
+  return value;
+}
+
 }  // namespace
 
 TGIFImage::TGIFImage()
@@ -342,25 +359,15 @@ void TGIFImage::AssignTo(TGraphic& Dest) {
 // ---------------------------------------------------------------------------------------
 
 void TGIFImage::SetWidth(int Value) {
-  if (Value < 0 || Value > 65535) Value = 0;
-  for (int i = 0; i < FImages->Count(); ++i)
-    Value = std::max(Value, FImages->Frames(i)->Left() + FImages->Frames(i)->Width());
+  Value = CoveringExtent(Value, *FImages, [](TGIFFrame& f) { return f.Left() + f.Width(); });
   if (Value == Width()) return;
-  StopDraw();
-  FHeader->SetWidth(Value);
-  DropBitmap();
-  Changed();
+  ChangeScreenSize(*this, [&] { FHeader->SetWidth(Value); });
 }
 
 void TGIFImage::SetHeight(int Value) {
-  if (Value < 0 || Value > 65535) Value = 0;
-  for (int i = 0; i < FImages->Count(); ++i)
-    Value = std::max(Value, FImages->Frames(i)->Top() + FImages->Frames(i)->Height());
+  Value = CoveringExtent(Value, *FImages, [](TGIFFrame& f) { return f.Top() + f.Height(); });
   if (Value == Height()) return;
-  StopDraw();
-  FHeader->SetHeight(Value);
-  DropBitmap();
-  Changed();
+  ChangeScreenSize(*this, [&] { FHeader->SetHeight(Value); });
 }
 
 void TGIFImage::SetBackgroundColorIndex(int Value) {
