@@ -15,6 +15,7 @@
 #include "GIFImg.h"
 #include "gif_bench_files.h"
 #include "heap_tracking.h"
+#include "ratio.h"
 
 namespace {
 
@@ -108,21 +109,6 @@ void BM_OursLoadDraw(benchmark::State& state, size_t file) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
 }
 
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    // CPU time, best of the repetitions: the machine is shared.
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
-      const double t = run.GetAdjustedCPUTime();
-      auto [it, added] = Times.emplace(run.benchmark_name(), t);
-      if (!added) it->second = std::min(it->second, t);
-    }
-  }
-  std::map<std::string, double> Times;
-};
-
 template <class F>
 int64_t PeakOf(F&& f) {
   gCurrent = 0;
@@ -192,7 +178,7 @@ int main(int argc, char** argv) {
                 {"ours-load-draw/", "giflib/", "load + draw frame 0 / DGifSlurp"},
                 {"ours-load-draw/", "giflib-draw/", "load + draw / DGifSlurp + colour lookup"}};
     for (const auto& r : rows) {
-      const double ours = reporter.Times[r.Ours + n], peer = reporter.Times[r.Peer + n];
+      const double ours = reporter.Time(r.Ours + n), peer = reporter.Time(r.Peer + n);
       if (ours > 0 && peer > 0) std::printf("  %-10s %-40s %5.2f\n", f.Name, r.What, ours / peer);
     }
   }
