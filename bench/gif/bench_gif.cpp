@@ -5,62 +5,17 @@
 // ours / giflib at the end, and the peak heap of one load against the frames' pixel buffers
 // and the file's bytes.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "GIFImg.h"
-#include "gif_builder.h"
-
-// ---------------------------------------------------------------------------------------
-// Heap accounting: every malloc of the process (giflib's included) while tracking is on.
-
-extern "C" void* __libc_malloc(size_t);
-extern "C" void __libc_free(void*);
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_realloc(void*, size_t);
-
-namespace {
-std::atomic<bool> gTracking{false};
-std::atomic<int64_t> gCurrent{0}, gPeak{0};
-
-void Count(int64_t delta) {
-  if (!gTracking.load(std::memory_order_relaxed)) return;
-  const int64_t now = gCurrent += delta;
-  int64_t peak = gPeak.load();
-  while (now > peak && !gPeak.compare_exchange_weak(peak, now)) {
-  }
-}
-}  // namespace
-
-extern "C" void* malloc(size_t n) {
-  void* p = __libc_malloc(n);
-  if (p) Count(int64_t(malloc_usable_size(p)));
-  return p;
-}
-extern "C" void free(void* p) {
-  if (p) Count(-int64_t(malloc_usable_size(p)));
-  __libc_free(p);
-}
-extern "C" void* calloc(size_t n, size_t s) {
-  void* p = __libc_calloc(n, s);
-  if (p) Count(int64_t(malloc_usable_size(p)));
-  return p;
-}
-extern "C" void* realloc(void* old, size_t n) {
-  const int64_t before = old ? int64_t(malloc_usable_size(old)) : 0;
-  void* p = __libc_realloc(old, n);
-  if (p)
-    Count(int64_t(malloc_usable_size(p)) - before);
-  else if (n == 0)
-    Count(-before);
-  return p;
-}
+#include "gif_bench_files.h"
+#include "heap_tracking.h"
+#include "ratio.h"
 
 namespace {
 
@@ -71,43 +26,9 @@ struct TFile {
   TBytes Data;
 };
 
-TBytes Still() {
-  gif_build::TGiflibPicture p;
-  p.Width = 1200, p.Height = 840;
-  p.GlobalMap = gif_build::PhotoPalette();
-  gif_build::TGiflibFrame f;
-  f.Width = p.Width, f.Height = p.Height;
-  f.Pixels = gif_build::PhotoPixels(f.Width, f.Height);
-  p.Frames.push_back(std::move(f));
-  return gif_build::EncodeWithGiflib(p);
-}
-
-// Frames of a moving scene, some full, some covering the changed part only, a few with a
-// local colour map or transparency, as animated banners and clips are made.
-TBytes Animation() {
-  gif_build::TGiflibPicture p;
-  p.Width = 160, p.Height = 120;
-  p.GlobalMap = gif_build::PhotoPalette();
-  p.Loops = 0;
-  for (int i = 0; i < 300; ++i) {
-    gif_build::TGiflibFrame f;
-    const bool full = i % 10 == 0;
-    f.Left = full ? 0 : (i * 7) % 60;
-    f.Top = full ? 0 : (i * 3) % 40;
-    f.Width = full ? 160 : 100;
-    f.Height = full ? 120 : 80;
-    f.Pixels = gif_build::PhotoPixels(f.Width, f.Height, i, uint32_t(i + 1));
-    f.Delay = 4;
-    f.Disposal = 1;
-    if (i % 3 == 1) f.Transparent = 255;
-    if (i % 25 == 7) f.LocalMap = gif_build::PhotoPalette();
-    p.Frames.push_back(std::move(f));
-  }
-  return gif_build::EncodeWithGiflib(p);
-}
-
 const std::vector<TFile>& Files() {
-  static const std::vector<TFile> files = {{"still-1MP", Still()}, {"anim-300", Animation()}};
+  static const std::vector<TFile> files = {{"still-1MP", gif_bench::Still()},
+                                           {"anim-300", gif_bench::Animation()}};
   return files;
 }
 
@@ -188,21 +109,6 @@ void BM_OursLoadDraw(benchmark::State& state, size_t file) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
 }
 
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    // CPU time, best of the repetitions: the machine is shared.
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
-      const double t = run.GetAdjustedCPUTime();
-      auto [it, added] = Times.emplace(run.benchmark_name(), t);
-      if (!added) it->second = std::min(it->second, t);
-    }
-  }
-  std::map<std::string, double> Times;
-};
-
 template <class F>
 int64_t PeakOf(F&& f) {
   gCurrent = 0;
@@ -272,7 +178,7 @@ int main(int argc, char** argv) {
                 {"ours-load-draw/", "giflib/", "load + draw frame 0 / DGifSlurp"},
                 {"ours-load-draw/", "giflib-draw/", "load + draw / DGifSlurp + colour lookup"}};
     for (const auto& r : rows) {
-      const double ours = reporter.Times[r.Ours + n], peer = reporter.Times[r.Peer + n];
+      const double ours = reporter.Time(r.Ours + n), peer = reporter.Time(r.Peer + n);
       if (ours > 0 && peer > 0) std::printf("  %-10s %-40s %5.2f\n", f.Name, r.What, ours / peer);
     }
   }

@@ -11,48 +11,14 @@
 
 #include "GIFImg.h"
 #include "bench/support/ratio.h"
-#include "gif_builder.h"
+#include "gif_bench_files.h"
 
 namespace {
 
 using gif_build::TBytes;
 
-TBytes Still() {
-  gif_build::TGiflibPicture p;
-  p.Width = 1200, p.Height = 840;
-  p.GlobalMap = gif_build::PhotoPalette();
-  gif_build::TGiflibFrame f;
-  f.Width = p.Width, f.Height = p.Height;
-  f.Pixels = gif_build::PhotoPixels(f.Width, f.Height);
-  p.Frames.push_back(std::move(f));
-  return gif_build::EncodeWithGiflib(p);
-}
-
-// Full frames now and then, partial ones between, some transparent or with a local map.
-TBytes Animation() {
-  gif_build::TGiflibPicture p;
-  p.Width = 160, p.Height = 120;
-  p.GlobalMap = gif_build::PhotoPalette();
-  p.Loops = 0;
-  for (int i = 0; i < 300; ++i) {
-    gif_build::TGiflibFrame f;
-    const bool full = i % 10 == 0;
-    f.Left = full ? 0 : (i * 7) % 60;
-    f.Top = full ? 0 : (i * 3) % 40;
-    f.Width = full ? 160 : 100;
-    f.Height = full ? 120 : 80;
-    f.Pixels = gif_build::PhotoPixels(f.Width, f.Height, i, uint32_t(i + 1));
-    f.Delay = 4;
-    f.Disposal = 1;
-    if (i % 3 == 1) f.Transparent = 255;
-    if (i % 25 == 7) f.LocalMap = gif_build::PhotoPalette();
-    p.Frames.push_back(std::move(f));
-  }
-  return gif_build::EncodeWithGiflib(p);
-}
-
 const TBytes& File(int which) {
-  static const TBytes still = Still(), animation = Animation();
+  static const TBytes still = gif_bench::Still(), animation = gif_bench::Animation();
   return which == 0 ? still : animation;
 }
 

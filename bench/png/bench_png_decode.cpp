@@ -3,12 +3,10 @@
 // ours / libpng and ours / libspng (CPU time) for each file, and the peak heap of one decode of
 // ours beyond its image buffers.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 #include <png.h>
 #include <spng.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -17,53 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "heap_tracking.h"
 #include "pngimage.h"
 #include "ratio.h"
-
-// ---------------------------------------------------------------------------------------
-// Heap accounting: every malloc of the process (zlib's included) while tracking is on.
-
-extern "C" void* __libc_malloc(size_t);
-extern "C" void __libc_free(void*);
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_realloc(void*, size_t);
-
-namespace {
-std::atomic<bool> gTracking{false};
-std::atomic<int64_t> gCurrent{0}, gPeak{0};
-
-void Count(int64_t delta) {
-  if (!gTracking.load(std::memory_order_relaxed)) return;
-  const int64_t now = gCurrent += delta;
-  int64_t peak = gPeak.load();
-  while (now > peak && !gPeak.compare_exchange_weak(peak, now)) {
-  }
-}
-}  // namespace
-
-extern "C" void* malloc(size_t n) {
-  void* p = __libc_malloc(n);
-  if (p) Count(int64_t(malloc_usable_size(p)));
-  return p;
-}
-extern "C" void free(void* p) {
-  if (p) Count(-int64_t(malloc_usable_size(p)));
-  __libc_free(p);
-}
-extern "C" void* calloc(size_t n, size_t s) {
-  void* p = __libc_calloc(n, s);
-  if (p) Count(int64_t(malloc_usable_size(p)));
-  return p;
-}
-extern "C" void* realloc(void* old, size_t n) {
-  const int64_t before = old ? int64_t(malloc_usable_size(old)) : 0;
-  void* p = __libc_realloc(old, n);
-  if (p)
-    Count(int64_t(malloc_usable_size(p)) - before);
-  else if (n == 0)
-    Count(-before);
-  return p;
-}
 
 namespace {
 

@@ -34,6 +34,21 @@ bool MaskRow(const uint8_t* pixels, int width, uint8_t t, uint8_t* bits) {
   return any;
 }
 
+// Rendering progress every 32 rows, to the image's listener if it has one.
+void ReportRow(TGIFImage* image, int y, int height) {
+  if (y % 32 == 0 && image && image->OnProgress)
+    image->Progress(psRunning, uint8_t((y * 100 + height / 2) / height), false, TRect{},
+                    gifmsg::sProgressRendering);
+}
+
+// An empty 1-bit mask of the frame's size, filled row by row with MaskRow.
+std::unique_ptr<TBitmap> NewMask(int width, int height) {
+  auto mask = std::make_unique<TBitmap>();
+  mask->SetPixelFormat(pf1bit);
+  mask->SetSize(width, height);
+  return mask;
+}
+
 }  // namespace
 
 TBitmap* TGIFFrame::GetBitmap() {
@@ -62,19 +77,12 @@ std::unique_ptr<TBitmap> TGIFFrame::RenderIndexedBitmap() {
   if (Empty()) return bitmap;
   bool computeMask = FNeedMask && Transparent();
   FNeedMask = false;
-  std::unique_ptr<TBitmap> mask;
+  std::unique_ptr<TBitmap> mask = computeMask ? NewMask(Width(), Height()) : nullptr;
   bool anyTransparent = false;
-  if (computeMask) {
-    mask = std::make_unique<TBitmap>();
-    mask->SetPixelFormat(pf1bit);
-    mask->SetSize(Width(), Height());
-  }
   uint8_t t = computeMask ? FGCE->TransparentColorIndex() : 0;
   const size_t width = size_t(Width());
   for (int y = 0; y < Height(); ++y) {
-    if (y % 32 == 0 && FImage && FImage->OnProgress)
-      FImage->Progress(psRunning, uint8_t((y * 100 + Height() / 2) / Height()), false, TRect{},
-                       gifmsg::sProgressRendering);
+    ReportRow(FImage, y, Height());
     const uint8_t* src = FData.data() + size_t(y) * width;
     std::memcpy(bitmap->GetScanline(y), src, width);
     if (computeMask) anyTransparent |= MaskRow(src, Width(), t, mask->GetScanline(y));
@@ -90,13 +98,8 @@ std::unique_ptr<TBitmap> TGIFFrame::RenderDitheredBitmap() {
   HPALETTE palette = Palette();
   bool computeMask = FNeedMask && Transparent();
   FNeedMask = false;
-  std::unique_ptr<TBitmap> mask;
+  std::unique_ptr<TBitmap> mask = computeMask ? NewMask(Width(), Height()) : nullptr;
   bool anyTransparent = false;
-  if (computeMask) {
-    mask = std::make_unique<TBitmap>();
-    mask->SetPixelFormat(pf1bit);
-    mask->SetSize(Width(), Height());
-  }
   // The map's colours once, black past its end (pixels of a damaged frame).
   TGIFColorMap& map = ActiveColorMap();
   TGIFColor colors[256] = {};
@@ -112,9 +115,7 @@ std::unique_ptr<TBitmap> TGIFFrame::RenderDitheredBitmap() {
   ditherer.Reset();
   const size_t width = size_t(Width());
   for (int y = 0; y < Height(); ++y) {
-    if (y % 32 == 0 && FImage && FImage->OnProgress)
-      FImage->Progress(psRunning, uint8_t((y * 100 + Height() / 2) / Height()), false, TRect{},
-                       gifmsg::sProgressRendering);
+    ReportRow(FImage, y, Height());
     const uint8_t* src = FData.data() + size_t(y) * width;
     uint8_t* dst = writer.GetScanline(y);
     uint8_t* bits = computeMask ? mask->GetScanline(y) : nullptr;

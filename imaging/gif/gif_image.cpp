@@ -3,6 +3,37 @@
 
 #include "gif_glue.h"
 
+namespace {
+
+// A change of what the frames are packed against: drawing stops first, the frames are
+// packed again after, and then the change is announced.
+template <class F>
+void ChangeRepacked(TGIFImage& image, F&& store) {
+  image.StopDraw();
+  store();
+  image.Pack();
+  image.Changed();
+}
+
+// A change of the logical screen's size: the composed first frame no longer fits.
+template <class F>
+void ChangeScreenSize(TGIFImage& image, F&& store) {
+  image.StopDraw();
+  store();
+  image.DropBitmap();
+  image.Changed();
+}
+
+// A screen size of 0 to 65535 (0 for others), never short of where a frame ends.
+template <class F>
+int CoveringExtent(int value, TGIFImageList& frames, F&& frameEnd) {
+  if (value < 0 || value > 65535) value = 0;
+  for (int i = 0; i < frames.Count(); ++i) value = std::max(value, frameEnd(*frames.Frames(i)));
+  return value;
+}
+
+}  // namespace
+
 TGIFImage::TGIFImage()
     : FAnimate(DefaultAnimate),
       FAnimateLoop(DefaultAnimateLoop),
@@ -328,57 +359,35 @@ void TGIFImage::AssignTo(TGraphic& Dest) {
 // ---------------------------------------------------------------------------------------
 
 void TGIFImage::SetWidth(int Value) {
-  if (Value < 0 || Value > 65535) Value = 0;
-  for (int i = 0; i < FImages->Count(); ++i)
-    Value = std::max(Value, FImages->Frames(i)->Left() + FImages->Frames(i)->Width());
+  Value = CoveringExtent(Value, *FImages, [](TGIFFrame& f) { return f.Left() + f.Width(); });
   if (Value == Width()) return;
-  StopDraw();
-  FHeader->SetWidth(Value);
-  DropBitmap();
-  Changed();
+  ChangeScreenSize(*this, [&] { FHeader->SetWidth(Value); });
 }
 
 void TGIFImage::SetHeight(int Value) {
-  if (Value < 0 || Value > 65535) Value = 0;
-  for (int i = 0; i < FImages->Count(); ++i)
-    Value = std::max(Value, FImages->Frames(i)->Top() + FImages->Frames(i)->Height());
+  Value = CoveringExtent(Value, *FImages, [](TGIFFrame& f) { return f.Top() + f.Height(); });
   if (Value == Height()) return;
-  StopDraw();
-  FHeader->SetHeight(Value);
-  DropBitmap();
-  Changed();
+  ChangeScreenSize(*this, [&] { FHeader->SetHeight(Value); });
 }
 
 void TGIFImage::SetBackgroundColorIndex(int Value) {
   if (Value == BackgroundColorIndex()) return;
-  StopDraw();
-  FHeader->SetBackgroundColorIndex(Value);
-  Pack();
-  Changed();
+  ChangeRepacked(*this, [&] { FHeader->SetBackgroundColorIndex(Value); });
 }
 
 void TGIFImage::SetBackgroundColor(TColor Value) {
   if (FHeader->ColorMap().Count() > 0 && Value == BackgroundColor()) return;
-  StopDraw();
-  FHeader->SetBackgroundColor(Value);
-  Pack();
-  Changed();
+  ChangeRepacked(*this, [&] { FHeader->SetBackgroundColor(Value); });
 }
 
 void TGIFImage::SetAspectRatio(uint8_t Value) {
   if (Value == AspectRatio()) return;
-  StopDraw();
-  FHeader->SetAspectRatio(Value);
-  Pack();
-  Changed();
+  ChangeRepacked(*this, [&] { FHeader->SetAspectRatio(Value); });
 }
 
 void TGIFImage::SetDithering(TGIFDithering Value) {
   if (Value == FDithering) return;
-  StopDraw();
-  FDithering = Value;
-  Pack();
-  Changed();
+  ChangeRepacked(*this, [&] { FDithering = Value; });
 }
 
 void TGIFImage::SetAnimate(bool Value) {

@@ -168,21 +168,22 @@ struct TLZWDecoder {
     NextFree = std::min(ClearCode + 2, kTableSize);
   }
 
-  // Codes of 4096 and up (13-bit codes) do not index the tables: decoding ends there.
+  // The next code at the current width; -1 past the tables (see TooWide).
   int ReadCode() {
     int code = Reader.ReadBits(CodeSize);
-    if (code >= kTableSize) {
-      if (Target.Warning) Target.Warning(&Reader, gsWarning, gifmsg::sBadData);
-      return -1;
-    }
-    return code;
+    return code < kTableSize ? code : TooWide();
   }
 
-  void Reset() {
-    for (int n = ClearCode + 2; n < NextFree; ++n) {
+  // Forgets the entries a clear code drops (those below nextFree).
+  void ClearEntries(int nextFree) {
+    for (int n = ClearCode + 2; n < nextFree; ++n) {
       Prefix[n] = 0;
       Length[n] = 0;
     }
+  }
+
+  void Reset() {
+    ClearEntries(NextFree);
     CodeSize = MinCodeSize + 1;
     CodeLimit = 2 * ClearCode;
     NextFree = ClearCode + 2;
@@ -208,8 +209,10 @@ struct TLZWDecoder {
       Sink.Write(Scratch, total);
   }
 
-  // Any code, through the explicit stack with its limits.
-  void EmitChecked(int code, int extra) {
+  // Any code's string, plus the extra pixel of the KwKwK case (extra >= 0), onto the
+  // explicit stack last pixel first, with the classic limits (8192 values, no entry its
+  // own prefix). Answers the stack depth; first gets the string's first pixel.
+  int StackChain(int code, int extra, int& first) {
     int sp = 0;
     auto push = [&](int v) {
       if (sp >= kStackSize) GIFError(gifmsg::sBadData);
@@ -222,8 +225,14 @@ struct TLZWDecoder {
       if (Prefix[c] == c) GIFError(gifmsg::sCircularTable);
       c = Prefix[c];
     }
-    FirstPixel = Suffix[c];
-    push(FirstPixel);
+    first = Suffix[c];
+    push(first);
+    return sp;
+  }
+
+  // Any code, through the explicit stack, into the row sink.
+  void EmitChecked(int code, int extra) {
+    int sp = StackChain(code, extra, FirstPixel);
     while (sp > 0 && !Sink.Full()) Sink.Put(uint8_t(Stack[--sp]));
   }
 
@@ -263,10 +272,7 @@ struct TLZWDecoder {
     int code = clear;  // decoding starts as after a clear code
     for (;;) {
       if (code == clear) {
-        for (int k = clear + 2; k < nextFree; ++k) {
-          Prefix[k] = 0;
-          Length[k] = 0;
-        }
+        ClearEntries(nextFree);
         codeSize = MinCodeSize + 1;
         limit = 2 * clear;
         nextFree = clear + 2;
@@ -343,20 +349,8 @@ struct TLZWDecoder {
   // A code whose chain is not known to be sound, through the explicit stack; answers the
   // new first pixel.
   int Checked(int code, int extra, uint8_t* out, size_t& pos, size_t total) {
-    int sp = 0;
-    auto push = [&](int v) {
-      if (sp >= kStackSize) GIFError(gifmsg::sBadData);
-      Stack[sp++] = uint16_t(v);
-    };
-    if (extra >= 0) push(extra);
-    int c = code;
-    while (c >= ClearCode) {
-      push(Suffix[c]);
-      if (Prefix[c] == c) GIFError(gifmsg::sCircularTable);
-      c = Prefix[c];
-    }
-    int first = Suffix[c];
-    push(first);
+    int first = 0;
+    int sp = StackChain(code, extra, first);
     while (sp > 0 && pos < total) out[pos++] = uint8_t(Stack[--sp]);
     return first;
   }

@@ -12,6 +12,22 @@ Bytes FrameData() {
   return out;
 }
 
+// A 2 x 1 file whose one frame comes after the given extension bytes.
+Bytes OneFrameGif(const Bytes& extensions) {
+  Bytes gif = Header(2, 1, 2);
+  Append(gif, extensions);
+  Append(gif, FrameData());
+  gif.push_back(';');
+  return gif;
+}
+
+// "!", the application label and the 11-byte block with the identifier and code.
+Bytes AppExtensionHeader(const std::string& ident11) {
+  Bytes out{'!', 0xFF, 11};
+  for (char c : ident11) out.push_back(uint8_t(c));
+  return out;
+}
+
 Bytes SavedExtension(TGIFExtension& ext) {
   TMemoryStream s;
   ext.SaveToStream(s);
@@ -21,11 +37,9 @@ Bytes SavedExtension(TGIFExtension& ext) {
 }  // namespace
 
 TEST(GifExtensions, TwoGraphicControlExtensionsFirstWins) {
-  Bytes gif = Header(2, 1, 2);
-  Append(gif, Gce(1, 7, 2));
-  Append(gif, Gce(3, 9, 3));
-  Append(gif, FrameData());
-  gif.push_back(';');
+  Bytes gces = Gce(1, 7, 2);
+  Append(gces, Gce(3, 9, 3));
+  Bytes gif = OneFrameGif(gces);
   TGIFImage image;
   TCollected warnings;
   image.OnWarning = warnings.Handler();
@@ -67,8 +81,7 @@ TEST(GifExtensions, LoopingExtensionBytes) {
   TGIFImage image;
   TGIFFrame frame(&image);
   TGIFAppExtNSLoop loop(&frame);
-  Bytes expected{'!', 0xFF, 11};
-  for (char c : std::string("NETSCAPE2.0")) expected.push_back(uint8_t(c));
+  Bytes expected = AppExtensionHeader("NETSCAPE2.0");
   Append(expected, Bytes{3, 1, 0, 0, 0});
   EXPECT_EQ(SavedExtension(loop), expected);
   // Identifier 1 with a length of 2 is too short for the loop count.
@@ -86,13 +99,9 @@ TEST(GifExtensions, LoopingExtensionBytes) {
 }
 
 TEST(GifExtensions, LoopCountReadFromFileAndCutShort) {
-  Bytes gif = Header(2, 1, 2);
-  Bytes app{'!', 0xFF, 11};
-  for (char c : std::string("NETSCAPE2.0")) app.push_back(uint8_t(c));
+  Bytes app = AppExtensionHeader("NETSCAPE2.0");
   Append(app, Bytes{3, 1, 5, 0, 0});
-  Append(gif, app);
-  Append(gif, FrameData());
-  gif.push_back(';');
+  Bytes gif = OneFrameGif(app);
   TGIFImage image;
   LoadBytes(image, gif);
   auto* loop =
@@ -107,13 +116,9 @@ TEST(GifExtensions, LoopCountReadFromFileAndCutShort) {
 }
 
 TEST(GifExtensions, UnknownApplicationExtensionWrittenBackByteForByte) {
-  Bytes app{'!', 0xFF, 11};
-  for (char c : std::string("XMP DataXMP")) app.push_back(uint8_t(c));
+  Bytes app = AppExtensionHeader("XMP DataXMP");
   Append(app, Bytes{4, 'a', 'b', 'c', 'd', 1, 0xEE, 0});
-  Bytes gif = Header(2, 1, 2);
-  Append(gif, app);
-  Append(gif, FrameData());
-  gif.push_back(';');
+  Bytes gif = OneFrameGif(app);
   TGIFImage image;
   LoadBytes(image, gif);
   auto* ext =
@@ -126,10 +131,7 @@ TEST(GifExtensions, UnknownApplicationExtensionWrittenBackByteForByte) {
 
 TEST(GifExtensions, UnregisteredLabelIsKeptWithAWarning) {
   Bytes unknown{'!', 0x2A, 3, 'a', 'b', 'c', 0};
-  Bytes gif = Header(2, 1, 2);
-  Append(gif, unknown);
-  Append(gif, FrameData());
-  gif.push_back(';');
+  Bytes gif = OneFrameGif(unknown);
   TGIFImage image;
   TCollected warnings;
   image.OnWarning = warnings.Handler();
@@ -156,10 +158,7 @@ class TShoutingComment : public TGIFCommentExtension {
 }  // namespace
 
 TEST(GifExtensions, LaterRegistrationReplacesAClass) {
-  Bytes gif = Header(2, 1, 2);
-  Append(gif, Bytes{'!', 0xFE, 2, 'h', 'i', 0});
-  Append(gif, FrameData());
-  gif.push_back(';');
+  Bytes gif = OneFrameGif(Bytes{'!', 0xFE, 2, 'h', 'i', 0});
   TGIFExtension::RegisterExtension(0xFE, ExtensionClassOf<TShoutingComment>());
   TGIFImage image;
   LoadBytes(image, gif);
@@ -203,12 +202,10 @@ TEST(GifExtensions, DisposalSetterKeepsOtherBits) {
 
 TEST(GifExtensions, ApplicationBlockOfUnusualSizeAbandonsTheLoad) {
   for (uint8_t size : {uint8_t(9), uint8_t(12)}) {
-    Bytes gif = Header(2, 1, 2);
-    Append(gif, Bytes{'!', 0xFF, size});
-    Append(gif, Bytes(size, 'x'));
-    Append(gif, Bytes{1, 1, 0});
-    Append(gif, FrameData());
-    gif.push_back(';');
+    Bytes app{'!', 0xFF, size};
+    Append(app, Bytes(size, 'x'));
+    Append(app, Bytes{1, 1, 0});
+    Bytes gif = OneFrameGif(app);
     TGIFImage image;
     try {
       LoadBytes(image, gif);
@@ -220,10 +217,7 @@ TEST(GifExtensions, ApplicationBlockOfUnusualSizeAbandonsTheLoad) {
 }
 
 TEST(GifExtensions, CommentTextIsWindows1252InTheFile) {
-  Bytes gif = Header(2, 1, 2);
-  Append(gif, Bytes{'!', 0xFE, 4, 'C', 0xE9, ' ', 0x80, 0});  // "Cé €"
-  Append(gif, FrameData());
-  gif.push_back(';');
+  Bytes gif = OneFrameGif(Bytes{'!', 0xFE, 4, 'C', 0xE9, ' ', 0x80, 0});  // "Cé €"
   TGIFImage image;
   LoadBytes(image, gif);
   auto* comment =
