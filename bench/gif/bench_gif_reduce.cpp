@@ -17,6 +17,7 @@
 
 #include "GIFImg.h"
 #include "jpeg.h"
+#include "ratio.h"
 
 namespace {
 
@@ -143,28 +144,6 @@ void BM_LibImageQuant(benchmark::State& state) {
 BENCHMARK(BM_ReduceBitmapColors)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 BENCHMARK(BM_LibImageQuant)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
-// Keeps each benchmark's time per iteration for the ratios.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    // CPU time, best of the repetitions: the machine is shared, and waiting for it or
-    // being disturbed by others is not the code's cost.
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
-      const double t = run.GetAdjustedCPUTime();
-      auto [it, added] = Times.emplace(run.run_name.function_name, t);
-      if (!added) it->second = std::min(it->second, t);
-    }
-  }
-  std::map<std::string, double> Times;
-};
-
-void PrintRatio(TRatioReporter& r, const char* what, const char* ours, const char* peer) {
-  if (!r.Times.count(ours) || !r.Times.count(peer)) return;
-  std::printf("%-44s %.3f  (goal <= 1.00)\n", what, r.Times[ours] / r.Times[peer]);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -173,8 +152,8 @@ int main(int argc, char** argv) {
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nRatio ReduceBitmapColors / libimagequant, 12 MP to 256 colours, same run:\n");
-  PrintRatio(reporter, "octree + Floyd-Steinberg / quantize + remap", "BM_ReduceBitmapColors",
-             "BM_LibImageQuant");
+  reporter.PrintRatio("octree + Floyd-Steinberg / quantize + remap", "BM_ReduceBitmapColors",
+                      "BM_LibImageQuant", 1.0);
   std::printf("\nPSNR against the source (dB):\n");
   for (const auto& [name, db] : gPsnr) std::printf("%-44s %.2f\n", name.c_str(), db);
   benchmark::Shutdown();
