@@ -727,6 +727,8 @@ class TGIFFrame : public TGIFItem {
   void ImportTrueColor(TBitmap& Source);
   // Mask: one byte per pixel, non-zero where the picture is transparent.
   void ImportMask(const std::vector<uint8_t>& Mask);
+  // The same for a mask taken from alpha: a full map gives up its least used colour.
+  void ImportAlphaMask(const std::vector<uint8_t>& Mask);
   int ObtainTransparentIndex();
   void ReadDescriptor(TStream& Stream);
   void CopyFrom(TGIFFrame& Source);

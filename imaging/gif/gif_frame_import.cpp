@@ -1,6 +1,7 @@
 // A frame made from another frame, a bitmap or any other picture, and a frame given to a
 // bitmap.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "gif_glue.h"
@@ -67,10 +68,34 @@ void TGIFFrame::AssignTo(TGraphic& Dest) {
   throw EConvertError("Impossible de convertir une image TGIFFrame en " + Dest.ClassName());
 }
 
+namespace {
+
+// A GIF pixel is either drawn or transparent: a 32-bit bitmap whose alpha is in use (a PNG
+// or BMP with an alpha channel) becomes transparent where it is less than half opaque, as
+// a viewer shows it. Empty when the bitmap has no alpha or no such pixel.
+std::vector<uint8_t> AlphaMask(TBitmap& Source) {
+  if (Source.PixelFormat() != pf32bit || Source.AlphaFormat() == afIgnored) return {};
+  const int w = Source.Width(), h = Source.Height();
+  std::vector<uint8_t> mask(size_t(w) * size_t(h), 0);
+  bool any = false;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* row = Source.GetScanline(y);
+    for (int x = 0; x < w; ++x)
+      if (row[4 * x + 3] < 128) mask[size_t(y) * size_t(w) + size_t(x)] = any = true;
+  }
+  if (!any) mask.clear();
+  return mask;
+}
+
+}  // namespace
+
 void TGIFFrame::ImportBitmap(TBitmap& Source) {
   Clear();
   if (Source.Empty()) return;
   ApplyBounds(0, 0, Source.Width(), Source.Height());
+  // Taken first: the reduction below may convert the source in place.
+  const std::vector<uint8_t> alphaMask =
+      Source.Transparent() ? std::vector<uint8_t>{} : AlphaMask(Source);
   int bits = Source.BitCount();
   std::unique_ptr<TBitmap> work = std::make_unique<TBitmap>();
   if (bits == 1 || bits == 4 || bits == 8) {
@@ -102,6 +127,8 @@ void TGIFFrame::ImportBitmap(TBitmap& Source) {
       ImportMask(mask);
       if (Transparent()) ActiveColorMap().SetColor(FGCE->TransparentColorIndex(), tc);
     }
+  } else if (!alphaMask.empty()) {
+    ImportAlphaMask(alphaMask);
   }
   if (FImage)
     FImage->Progress(psEnding, 100, FImage->PaletteModified(), TRect{},
@@ -211,4 +238,41 @@ void TGIFFrame::ImportMask(const std::vector<uint8_t>& Mask) {
     AddTransparency(n);
   else
     FColorMap->Delete(n);
+}
+
+// The transparent pixels need an entry of their own. An entry that only they use is taken
+// over; else one is added; a map that is full and wholly used by drawn pixels gives up its
+// least used colour, whose pixels take the nearest remaining one.
+void TGIFFrame::ImportAlphaMask(const std::vector<uint8_t>& Mask) {
+  const int count = FColorMap->Count();
+  if (count < 1 || Mask.size() < FDataSize) return;
+  std::vector<uint64_t> uses(256, 0);
+  for (size_t i = 0; i < FDataSize; ++i)
+    if (!Mask[i]) ++uses[FData[i]];
+  int index = -1;
+  for (int c = 0; c < count && index < 0; ++c)
+    if (uses[size_t(c)] == 0) index = c;
+  if (index < 0 && count < 256) index = FColorMap->Add(TransparentFillColor);
+  if (index < 0) {
+    index = int(std::min_element(uses.begin(), uses.begin() + count) - uses.begin());
+    const TColor lost = FColorMap->Colors(index);
+    int nearest = index == 0 ? 1 : 0;
+    int64_t best = INT64_MAX;
+    for (int c = 0; c < count; ++c) {
+      if (c == index) continue;
+      const TColor k = FColorMap->Colors(c);
+      int64_t d = 0;
+      for (int shift : {0, 8, 16}) {
+        const int64_t delta = int64_t((lost >> shift) & 0xFF) - int64_t((k >> shift) & 0xFF);
+        d += delta * delta;
+      }
+      if (d < best) best = d, nearest = c;
+    }
+    for (size_t i = 0; i < FDataSize; ++i)
+      if (!Mask[i] && FData[i] == index) FData[i] = uint8_t(nearest);
+  }
+  FColorMap->SetColor(index, TransparentFillColor);
+  for (size_t i = 0; i < FDataSize; ++i)
+    if (Mask[i]) FData[i] = uint8_t(index);
+  AddTransparency(index);
 }

@@ -201,6 +201,66 @@ TEST(GifImport, TransparentTrueColourBitmapGetsAMaskedIndex) {
   EXPECT_EQ(decoded.Transparent[0], t);
 }
 
+// A bitmap with an alpha channel (a PNG product, say) keeps its clear pixels clear: under
+// half opaque is transparent, the rest keeps its colour; with the default reduction too.
+TEST(GifImport, AlphaChannelBecomesTheTransparentIndex) {
+  for (TColorReduction reduction : {rmNone, rmQuantize}) {
+    SCOPED_TRACE(int(reduction));
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(pf32bit);
+    bitmap.SetSize(4, 1);
+    bitmap.SetAlphaFormat(afDefined);
+    const uint8_t pixels[4][4] = {// blue, green, red, alpha
+                                  {30, 20, 10, 255},
+                                  {0, 0, 0, 0},
+                                  {60, 50, 40, 200},
+                                  {90, 90, 90, 100}};
+    std::memcpy(bitmap.GetScanline(0), pixels, sizeof pixels);
+    TGIFImage image;
+    image.SetColorReduction(reduction);
+    image.Assign(bitmap);
+    TGIFFrame& frame = *image.Images().Frames(0);
+    ASSERT_TRUE(frame.Transparent());
+    const int t = frame.GraphicControlExtension()->TransparentColorIndex();
+    EXPECT_EQ(frame.Pixels(1, 0), t);
+    EXPECT_EQ(frame.Pixels(3, 0), t);
+    EXPECT_NE(frame.Pixels(0, 0), t);
+    EXPECT_NE(frame.Pixels(2, 0), t);
+    EXPECT_EQ(frame.ActiveColorMap().GetColor(frame.Pixels(0, 0)), RGBColor(10, 20, 30));
+    EXPECT_EQ(frame.ActiveColorMap().GetColor(frame.Pixels(2, 0)), RGBColor(40, 50, 60));
+    const TDecoded decoded = Decode(Save(image));
+    ASSERT_TRUE(decoded.Ok);
+    EXPECT_EQ(decoded.Transparent[0], t);
+  }
+}
+
+// A full map whose every colour is drawn gives up its least used one to the clear pixels.
+TEST(GifImport, AlphaChannelOnAFullMapTakesTheLeastUsedColour) {
+  TBitmap bitmap;
+  bitmap.SetPixelFormat(pf32bit);
+  bitmap.SetSize(257, 2);
+  bitmap.SetAlphaFormat(afDefined);
+  for (int x = 0; x < 257; ++x) {
+    uint8_t* top = bitmap.GetScanline(0) + 4 * x;
+    uint8_t* bottom = bitmap.GetScanline(1) + 4 * x;
+    const int c = x < 256 ? x : 0;  // 256 greys, the darkest twice; the last column clear
+    top[0] = top[1] = top[2] = uint8_t(c);
+    top[3] = x < 256 ? 255 : 0;
+    bottom[0] = bottom[1] = bottom[2] = uint8_t(c == 255 ? 254 : c);  // 255 drawn once
+    bottom[3] = 255;
+  }
+  TGIFImage image;
+  image.SetColorReduction(rmNone);
+  image.Assign(bitmap);
+  TGIFFrame& frame = *image.Images().Frames(0);
+  ASSERT_TRUE(frame.Transparent());
+  const int t = frame.GraphicControlExtension()->TransparentColorIndex();
+  EXPECT_EQ(frame.Pixels(256, 0), t);
+  for (int x = 0; x < 256; ++x) ASSERT_NE(frame.Pixels(x, 1), t) << x;
+  // White, drawn once, now shows as its nearest remaining grey.
+  EXPECT_EQ(frame.ActiveColorMap().GetColor(frame.Pixels(255, 0)), RGBColor(254, 254, 254));
+}
+
 TEST(GifImport, TransparentIndexedBitmapUsesItsColour) {
   auto owned = IndexedBitmap(pf8bit, 16, 5, 5);
   TBitmap& bitmap = *owned;
