@@ -20,7 +20,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // One frame of an animation written with giflib.
-struct TFrameSpec {
+struct TFramePlan {
   int Left = 0, Top = 0, Width = 0, Height = 0;
   Bytes Pixels;          // Width x Height indices
   int Delay = 10;        // hundredths of a second as stored
@@ -28,11 +28,11 @@ struct TFrameSpec {
   int Transparent = -1;  // index, or -1
 };
 
-struct TAnimSpec {
+struct TAnimPlan {
   int Width = 8, Height = 8;
   int Loops = -1;  // -1: no looping extension
   int BackgroundIndex = 3;
-  std::vector<TFrameSpec> Frames;
+  std::vector<TFramePlan> Frames;
 };
 
 // Palette: 0 black, 1 red, 2 green, 3 blue, 4 yellow, 5 magenta, 6 cyan, 7 white.
@@ -47,21 +47,21 @@ int WriteToVector(GifFileType* g, const GifByteType* data, int n) {
   return n;
 }
 
-Bytes EncodeAnimation(const TAnimSpec& spec) {
+Bytes EncodeAnimation(const TAnimPlan& plan) {
   Bytes out;
   int error = 0;
   GifFileType* g = EGifOpen(&out, WriteToVector, &error);
   EGifSetGifVersion(g, true);
   ColorMapObject* map = GifMakeMapObject(8, kColors);
-  EGifPutScreenDesc(g, spec.Width, spec.Height, 3, spec.BackgroundIndex, map);
-  if (spec.Loops >= 0) {
-    const uint8_t loop[3] = {1, uint8_t(spec.Loops), uint8_t(spec.Loops >> 8)};
+  EGifPutScreenDesc(g, plan.Width, plan.Height, 3, plan.BackgroundIndex, map);
+  if (plan.Loops >= 0) {
+    const uint8_t loop[3] = {1, uint8_t(plan.Loops), uint8_t(plan.Loops >> 8)};
     EGifPutExtensionLeader(g, APPLICATION_EXT_FUNC_CODE);
     EGifPutExtensionBlock(g, 11, "NETSCAPE2.0");
     EGifPutExtensionBlock(g, 3, loop);
     EGifPutExtensionTrailer(g);
   }
-  for (const TFrameSpec& f : spec.Frames) {
+  for (const TFramePlan& f : plan.Frames) {
     GraphicsControlBlock gcb{f.Disposal, false, f.Delay, f.Transparent};
     GifByteType ext[4];
     EGifGCBToExtension(&gcb, ext);
@@ -75,9 +75,9 @@ Bytes EncodeAnimation(const TAnimSpec& spec) {
   return out;
 }
 
-TFrameSpec Solid(int left, int top, int width, int height, int index, int delay = 10,
+TFramePlan Solid(int left, int top, int width, int height, int index, int delay = 10,
                  int disposal = 0) {
-  TFrameSpec f{left,  top,     width, height, Bytes(size_t(width * height), uint8_t(index)),
+  TFramePlan f{left,  top,     width, height, Bytes(size_t(width * height), uint8_t(index)),
                delay, disposal};
   return f;
 }
@@ -108,18 +108,18 @@ struct TPlayer {
   TBitmap Target;
   TRect Area;
 
-  explicit TPlayer(const TAnimSpec& spec) {
-    Load(Image, EncodeAnimation(spec));
-    PaintPhoto(Target, spec.Width, spec.Height);
-    Area = TRect{0, 0, spec.Width, spec.Height};
+  explicit TPlayer(const TAnimPlan& plan) {
+    Load(Image, EncodeAnimation(plan));
+    PaintPhoto(Target, plan.Width, plan.Height);
+    Area = TRect{0, 0, plan.Width, plan.Height};
   }
   ~TPlayer() { Image.StopDraw(); }
 };
 
-// A renderer driven directly, with the frames of a spec.
+// A renderer driven directly, with the frames of a plan.
 struct TDirect : TPlayer {
   TGIFRenderer R{&Image};
-  explicit TDirect(const TAnimSpec& spec, int speed = 100) : TPlayer(spec) {
+  explicit TDirect(const TAnimPlan& plan, int speed = 100) : TPlayer(plan) {
     R.SetSpeed(speed);
     R.SetTransparent(true);
     R.SetAnimate(true);
@@ -134,8 +134,8 @@ struct TDirect : TPlayer {
   TColor At(int x, int y) { return R.Bitmap()->PixelColor(x, y); }
 };
 
-TAnimSpec ThreeFrames(int loops) {
-  TAnimSpec s;
+TAnimPlan ThreeFrames(int loops) {
+  TAnimPlan s;
   s.Loops = loops;
   s.Frames = {Solid(0, 0, 8, 8, 1), Solid(0, 0, 8, 8, 2), Solid(0, 0, 8, 8, 4)};
   return s;
@@ -144,7 +144,7 @@ TAnimSpec ThreeFrames(int loops) {
 }  // namespace
 
 TEST(GifRenderer, DelaysAreClampedInTwelveMillisecondUnitsAndScaledBySpeed) {
-  TAnimSpec s;
+  TAnimPlan s;
   s.Frames = {Solid(0, 0, 8, 8, 1, 7), Solid(0, 0, 8, 8, 2, 0), Solid(0, 0, 8, 8, 3, 1),
               Solid(0, 0, 8, 8, 4, 2), Solid(0, 0, 8, 8, 5, 5000)};
   // 7 units; 0 plays as 10; 1 and 2 as 3; 5000 as 1000.
@@ -184,7 +184,7 @@ TEST(GifRenderer, ImageSpeedReachesTheRendererThroughDraw) {
 }
 
 TEST(GifRenderer, TimeSpentDrawingComesOffTheNextInterval) {
-  TAnimSpec s = ThreeFrames(0);
+  TAnimPlan s = ThreeFrames(0);
   TPlayer p(s);
   // The frame's first rendering reports progress: the clock moves 50 ms meanwhile.
   p.Image.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&,
@@ -229,9 +229,9 @@ TEST(GifRenderer, LoopCountsGiveOnePassEndlessOrThatManyPasses) {
 }
 
 TEST(GifRenderer, BackgroundDisposalRestoresWhatTheTargetShowedUnderTransparentPixels) {
-  TAnimSpec s;
+  TAnimPlan s;
   // Frame 0: the whole screen, red on the left half, transparent on the right.
-  TFrameSpec f0 = Solid(0, 0, 8, 8, 1, 10, 2);
+  TFramePlan f0 = Solid(0, 0, 8, 8, 1, 10, 2);
   for (int y = 0; y < 8; ++y)
     for (int x = 4; x < 8; ++x) f0.Pixels[size_t(y * 8 + x)] = 0;
   f0.Transparent = 0;
@@ -251,7 +251,7 @@ TEST(GifRenderer, BackgroundDisposalRestoresWhatTheTargetShowedUnderTransparentP
 }
 
 TEST(GifRenderer, BackgroundDisposalOfAnOpaqueImageFillsTheBackgroundColour) {
-  TAnimSpec s;
+  TAnimPlan s;
   s.BackgroundIndex = 6;
   s.Frames = {Solid(0, 0, 8, 8, 1), Solid(1, 1, 3, 3, 5, 10, 2), Solid(5, 5, 2, 2, 2)};
   TDirect p(s);
@@ -263,8 +263,8 @@ TEST(GifRenderer, BackgroundDisposalOfAnOpaqueImageFillsTheBackgroundColour) {
 }
 
 TEST(GifRenderer, PreviousDisposalPutsBackThePictureBeforeTheFrame) {
-  TAnimSpec s;
-  TFrameSpec f1 = Solid(0, 0, 4, 4, 2, 10, 3);
+  TAnimPlan s;
+  TFramePlan f1 = Solid(0, 0, 4, 4, 2, 10, 3);
   f1.Pixels[0] = 0;
   f1.Transparent = 0;
   s.Frames = {Solid(0, 0, 8, 8, 1), f1, Solid(6, 6, 2, 2, 4)};
@@ -280,7 +280,7 @@ TEST(GifRenderer, PreviousDisposalPutsBackThePictureBeforeTheFrame) {
 TEST(GifRenderer, PreviousAfterBackgroundGoesBackToTheClearedPicture) {
   // Frame 1 is cleared to the background when frame 2 comes; frame 2 goes back to the
   // picture before it, which no longer holds frame 1.
-  TAnimSpec s;
+  TAnimPlan s;
   s.BackgroundIndex = 7;
   s.Frames = {Solid(0, 0, 8, 8, 1), Solid(0, 0, 4, 4, 2, 10, 2), Solid(4, 4, 4, 4, 3, 10, 3),
               Solid(6, 0, 2, 2, 4)};
@@ -292,7 +292,7 @@ TEST(GifRenderer, PreviousAfterBackgroundGoesBackToTheClearedPicture) {
 }
 
 TEST(GifRenderer, ClearOnLoopRestoresTheLastFrameAreaBeforeTheNextPass) {
-  TAnimSpec s;
+  TAnimPlan s;
   s.Loops = 0;
   s.BackgroundIndex = 7;
   s.Frames = {Solid(0, 0, 4, 4, 1), Solid(4, 4, 4, 4, 2)};
@@ -428,7 +428,7 @@ TEST(GifRenderer, WithoutAnimateOrWithOneFrameTheImageDrawsFrameZeroWithoutATime
   p.Image.Draw(p.Target.Canvas(), p.Area);
   EXPECT_EQ(p.Target.PixelColor(0, 0), ColorOf(1));
   EXPECT_EQ(p.Clock.ArmedCount(), 0);
-  TAnimSpec one;
+  TAnimPlan one;
   one.Frames = {Solid(2, 2, 2, 2, 2)};
   TPlayer q(one);
   q.Image.SetAnimate(true);
@@ -439,7 +439,7 @@ TEST(GifRenderer, WithoutAnimateOrWithOneFrameTheImageDrawsFrameZeroWithoutATime
 }
 
 TEST(GifRenderer, RendererWithoutAnimateMakesThePreviousBufferWhenNeeded) {
-  TAnimSpec s;
+  TAnimPlan s;
   s.Frames = {Solid(0, 0, 8, 8, 1, 10, 3), Solid(0, 0, 2, 2, 2)};
   TPlayer p(s);
   TGIFRenderer r(&p.Image);
@@ -452,7 +452,7 @@ TEST(GifRenderer, RendererWithoutAnimateMakesThePreviousBufferWhenNeeded) {
 }
 
 TEST(GifRenderer, MirroredAndEmptyTargetRectanglesPlayWithoutHarm) {
-  TAnimSpec s = ThreeFrames(0);
+  TAnimPlan s = ThreeFrames(0);
   s.Frames[1].Disposal = 3;
   s.Frames[2].Disposal = 2;
   s.Frames[2].Transparent = 4;
@@ -632,34 +632,34 @@ TEST(GifRendererOracle, SharedAnimationsPlayAsImageMagickCoalescesThem) {
 
 TEST(GifRendererOracle, BuiltAnimationsPlayAsImageMagickCoalescesThem) {
   if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick (scripts/install-deps) not installed";
-  std::vector<TAnimSpec> specs;
+  std::vector<TAnimPlan> plans;
   // Every pair of disposals, opaque and with transparency, frames at varied offsets.
   for (int transparent : {-1, 0})
     for (int d0 = 0; d0 < 4; ++d0)
       for (int d1 = 0; d1 < 4; ++d1) {
-        TAnimSpec s;
+        TAnimPlan s;
         s.Width = 12, s.Height = 10;
         s.BackgroundIndex = 6;
-        TFrameSpec a = Solid(1, 1, 7, 6, 1, 10, d0), b = Solid(4, 3, 6, 6, 2, 10, d1);
-        TFrameSpec c = Solid(0, 5, 9, 5, 4, 10, d0), e = Solid(3, 0, 9, 4, 5, 10, 0);
-        for (TFrameSpec* f : {&a, &b, &c, &e}) {
+        TFramePlan a = Solid(1, 1, 7, 6, 1, 10, d0), b = Solid(4, 3, 6, 6, 2, 10, d1);
+        TFramePlan c = Solid(0, 5, 9, 5, 4, 10, d0), e = Solid(3, 0, 9, 4, 5, 10, 0);
+        for (TFramePlan* f : {&a, &b, &c, &e}) {
           f->Transparent = transparent;
           for (size_t i = 0; i < f->Pixels.size(); i += 3) f->Pixels[i] = 0;
           f->Pixels[1] = 3;
         }
         s.Frames = {a, b, c, e};
-        specs.push_back(s);
+        plans.push_back(s);
       }
   int total = 0, matched = 0;
   TTempDir dir;
-  for (size_t i = 0; i < specs.size(); ++i) {
+  for (size_t i = 0; i < plans.size(); ++i) {
     const std::string path = dir.Path + "/anim-" + std::to_string(i) + ".gif";
-    Bytes bytes = EncodeAnimation(specs[i]);
+    Bytes bytes = EncodeAnimation(plans[i]);
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     matched += CompareWithImageMagick(path, total);
   }
   EXPECT_EQ(matched, total);
   std::printf("ImageMagick agreement: %d of %d frames in %zu built animations\n", matched, total,
-              specs.size());
+              plans.size());
 }
