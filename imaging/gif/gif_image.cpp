@@ -216,14 +216,25 @@ void TGIFImage::SaveToStream(TStream& Stream) {
 // Frames from other pictures
 // ---------------------------------------------------------------------------------------
 
-TGIFFrame* TGIFImage::Add(TGIFFrame& Source) {
-  TGIFFrame* frame = TGIFFrame::Create(this);
+namespace {
+
+// A new frame of the image, given its content by Fill; freed again when that fails.
+template <class F>
+TGIFFrame* NewFrame(TGIFImage& Image, F&& Fill) {
+  TGIFFrame* frame = TGIFFrame::Create(&Image);
   try {
-    frame->Assign(&Source);
+    Fill(*frame);
   } catch (...) {
-    FImages->Delete(FImages->IndexOf(frame));
+    Image.Images().Delete(Image.Images().IndexOf(frame));
     throw;
   }
+  return frame;
+}
+
+}  // namespace
+
+TGIFFrame* TGIFImage::Add(TGIFFrame& Source) {
+  TGIFFrame* frame = NewFrame(*this, [&](TGIFFrame& f) { f.Assign(&Source); });
   DropBitmap();
   Changed();
   return frame;
@@ -232,24 +243,10 @@ TGIFFrame* TGIFImage::Add(TGIFFrame& Source) {
 TGIFFrame* TGIFImage::Add(TGraphic& Source) {
   TGIFFrame* last = nullptr;
   if (auto* gif = dynamic_cast<TGIFImage*>(&Source)) {
-    for (int i = 0; i < gif->Images().Count(); ++i) {
-      TGIFFrame* frame = TGIFFrame::Create(this);
-      try {
-        frame->Assign(gif->Images().Frames(i));
-      } catch (...) {
-        FImages->Delete(FImages->IndexOf(frame));
-        throw;
-      }
-      last = frame;
-    }
+    for (int i = 0; i < gif->Images().Count(); ++i)
+      last = NewFrame(*this, [&](TGIFFrame& f) { f.Assign(gif->Images().Frames(i)); });
   } else {
-    last = TGIFFrame::Create(this);
-    try {
-      last->Assign(Source);
-    } catch (...) {
-      FImages->Delete(FImages->IndexOf(last));
-      throw;
-    }
+    last = NewFrame(*this, [&](TGIFFrame& f) { f.Assign(Source); });
   }
   DropBitmap();
   Changed();
