@@ -6,10 +6,12 @@
 // Files: gif_items (items, lists, helpers, settings), gif_messages, gif_colormap and
 // gif_colormap_owners, gif_stream (sub-block adapters), gif_header (header, trailer),
 // gif_lzw_decode, gif_lzw_encode, gif_frame (buffer, bounds, blocks), gif_frame_draw,
-// gif_frame_import, gif_frame_optimize (crop, merge), gif_extensions, gif_ext_registry,
-// gif_ext_app, gif_text, gif_image, gif_image_draw, gif_reduce (colour reduction and
-// dithering, mapped in gif_reduce.h), gif_register. Internals
-// shared between them are in gif_glue.h.
+// gif_frame_import, gif_extensions, gif_ext_registry, gif_ext_app, gif_text, gif_image,
+// gif_image_draw, gif_renderer and gif_renderer_compose (animation), gif_register.
+// Two subsystems have folders of their own: reduction/ (colour reduction, palettes,
+// lookups and the dithering engines, mapped in gif_reduce.h) and optimizer/ (crop, merge,
+// clean-up and colour-map optimization, mapped in gif_optimize.h). Internals shared
+// between them are in gif_glue.h.
 #pragma once
 
 #include <cstdint>
