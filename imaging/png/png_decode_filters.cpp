@@ -5,7 +5,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <smmintrin.h>
 #endif
 
 #include "png_decode_internal.h"
@@ -76,7 +76,6 @@ inline __m128i Select(__m128i mask, __m128i yes, __m128i no) {
 
 template <size_t Bpp>
 void UnfilterPaethSimd(uint8_t* d, const uint8_t* up, size_t n) {
-  const __m128i mask = _mm_set1_epi16(0xFF);
   __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
   size_t i = 0;
   // All but the last pixel: a 4-byte load/store may touch one byte past a 3-byte pixel.
@@ -91,12 +90,43 @@ void UnfilterPaethSimd(uint8_t* d, const uint8_t* up, size_t n) {
     __m128i best = Select(takeB, b, a);
     pa = _mm_min_epi16(pa, pb);
     best = Select(_mm_cmplt_epi16(pc, pa), c, best);
-    a = _mm_and_si128(_mm_add_epi16(LoadPixel(d + i), best), mask);
+    // Both terms have zero high bytes, so a byte-wise sum is the sum modulo 256.
+    a = _mm_add_epi8(LoadPixel(d + i), best);
     StorePixel<Bpp>(d + i, a);
     c = b;
   }
   for (; i < n; ++i)
     d[i] = uint8_t(d[i] + Paeth(i >= Bpp ? d[i - Bpp] : 0, up[i], i >= Bpp ? up[i - Bpp] : 0));
+}
+
+// The same with one-instruction absolute values and selections, which shortens the chain
+// from one pixel to the next by a third. Chosen at run time on processors with SSE4.1.
+template <size_t Bpp>
+__attribute__((target("sse4.1"))) void UnfilterPaethSse41(uint8_t* d, const uint8_t* up, size_t n) {
+  __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
+  size_t i = 0;
+  for (; i + Bpp + (Bpp == 3 ? 1 : 0) <= n; i += Bpp) {
+    const __m128i b = LoadPixel(up + i);
+    const __m128i bc = _mm_sub_epi16(b, c);  // p - a
+    const __m128i pa = _mm_abs_epi16(bc);
+    const __m128i q = _mm_sub_epi16(a, c);  // p - b
+    const __m128i pb = _mm_abs_epi16(q);
+    const __m128i pc = _mm_abs_epi16(_mm_add_epi16(bc, q));
+    const __m128i best = _mm_blendv_epi8(a, b, _mm_cmpgt_epi16(pa, pb));
+    a = _mm_blendv_epi8(best, c, _mm_cmpgt_epi16(_mm_min_epi16(pa, pb), pc));
+    a = _mm_add_epi8(LoadPixel(d + i), a);
+    StorePixel<Bpp>(d + i, a);
+    c = b;
+  }
+  for (; i < n; ++i)
+    d[i] = uint8_t(d[i] + Paeth(i >= Bpp ? d[i - Bpp] : 0, up[i], i >= Bpp ? up[i - Bpp] : 0));
+}
+
+template <size_t Bpp>
+void UnfilterPaethFast(uint8_t* d, const uint8_t* up, size_t n) {
+  static const bool sse41 = __builtin_cpu_supports("sse4.1");
+  if (sse41) return UnfilterPaethSse41<Bpp>(d, up, n);
+  UnfilterPaethSimd<Bpp>(d, up, n);
 }
 
 inline __m128i LoadBytes(const uint8_t* p) {
@@ -146,7 +176,7 @@ void Unfilter(int type, uint8_t* d, const uint8_t* up, size_t n, size_t bpp) {
   if constexpr (Bpp == 3 || Bpp == 4) {
     if (type == 1) return UnfilterSubSimd<Bpp>(d, n);
     if (type == 3) return UnfilterAverageSimd<Bpp>(d, up, n);
-    if (type == 4) return UnfilterPaethSimd<Bpp>(d, up, n);
+    if (type == 4) return UnfilterPaethFast<Bpp>(d, up, n);
   }
 #endif
   switch (type) {
