@@ -243,7 +243,9 @@ TGIFFrame* TGIFImage::Add(TGIFFrame& Source) {
 TGIFFrame* TGIFImage::Add(TGraphic& Source) {
   TGIFFrame* last = nullptr;
   if (auto* gif = dynamic_cast<TGIFImage*>(&Source)) {
-    for (int i = 0; i < gif->Images().Count(); ++i)
+    // Counted once: adding the image to itself appends to the list being read.
+    const int count = gif->Images().Count();
+    for (int i = 0; i < count; ++i)
       last = NewFrame(*this, [&](TGIFFrame& f) { f.Assign(gif->Images().Frames(i)); });
   } else {
     last = NewFrame(*this, [&](TGIFFrame& f) { f.Assign(Source); });

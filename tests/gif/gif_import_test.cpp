@@ -261,6 +261,48 @@ TEST(GifImport, AlphaChannelOnAFullMapTakesTheLeastUsedColour) {
   EXPECT_EQ(frame.ActiveColorMap().GetColor(frame.Pixels(255, 0)), RGBColor(254, 254, 254));
 }
 
+// A deep bitmap may carry a colour table of its own: rmPalette reduces to it, although
+// turning the bitmap into 24 bits on the way drops that table.
+TEST(GifImport, PaletteReductionOfADeepBitmapUsesItsOwnTable) {
+  const TColor table[4] = {clBlack, RGBColor(255, 0, 0), RGBColor(0, 0, 255), clWhite};
+  for (TPixelFormat format : {pf15bit, pf16bit, pf32bit}) {
+    SCOPED_TRACE(int(format));
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(format);
+    bitmap.SetSize(4, 2);
+    std::vector<TRGBQuad> quads;
+    for (TColor c : table) quads.push_back(TRGBQuad{GetBValue(c), GetGValue(c), GetRValue(c), 0});
+    bitmap.SetColorTable(quads);
+    ASSERT_NE(bitmap.Palette(), nullptr);
+    // Near each entry, never on it: the reduction must find the entry itself.
+    const TColor near[4] = {RGBColor(20, 10, 0), RGBColor(230, 20, 10), RGBColor(10, 20, 230),
+                            RGBColor(230, 240, 250)};
+    for (int i = 0; i < 8; ++i) bitmap.SetPixelColor(i % 4, i / 4, near[(i * 3) % 4]);
+    TGIFImage image;
+    image.SetColorReduction(rmPalette);
+    image.SetDitherMode(dmNearest);
+    image.Assign(bitmap);
+    TGIFFrame& frame = *image.Images().Frames(0);
+    for (int i = 0; i < 8; ++i)
+      EXPECT_EQ(frame.ActiveColorMap().GetColor(frame.Pixels(i % 4, i / 4)), table[(i * 3) % 4])
+          << i;
+  }
+}
+
+// Adding an image to itself doubles its frames.
+TEST(GifImage, AddingTheImageToItselfAppendsACopyOfEachFrame) {
+  TGIFImage image;
+  image.Assign(*IndexedBitmap(pf4bit, 16, 5, 3));
+  image.Add(*IndexedBitmap(pf8bit, 200, 7, 2));
+  const TDecoded before = Decode(Save(image));
+  TGIFFrame* last = image.Add(image);
+  ASSERT_EQ(image.Images().Count(), 4);
+  EXPECT_EQ(last, image.Images().Frames(3));
+  const TDecoded after = Decode(Save(image));
+  ASSERT_TRUE(after.Ok);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(after.Colours[size_t(i)], before.Colours[size_t(i % 2)]);
+}
+
 TEST(GifImport, TransparentIndexedBitmapUsesItsColour) {
   auto owned = IndexedBitmap(pf8bit, 16, 5, 5);
   TBitmap& bitmap = *owned;
