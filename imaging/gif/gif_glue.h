@@ -116,6 +116,36 @@ void DecodeLZW(TGIFBitReader& Reader, int MinCodeSize, const TLZWTarget& Target)
 // The largest number of pixels that Bytes bytes of image data can describe.
 uint64_t MaxEncodablePixels(int64_t Bytes, int MinCodeSize);
 
+// The colours of a true-colour bitmap on their way into a frame's map: the 8 last added or
+// found, each with its index in the map. The search starts at the entry last hit and goes
+// backward, so a run of one colour costs one comparison.
+class TColorCache {
+ public:
+  int Find(TColor Color) {
+    for (int k = 0, i = FLast; k < 8; ++k, i = (i + 7) & 7) {
+      if (FEntries[i].Index < 0) break;  // never filled: nothing older follows
+      if (FEntries[i].Color == Color) {
+        FLast = i;
+        return FEntries[i].Index;
+      }
+    }
+    return -1;
+  }
+  void Store(TColor Color, int Index) {
+    FEntries[FNext] = TEntry{Color, Index};
+    FLast = FNext;
+    FNext = (FNext + 1) & 7;
+  }
+
+ private:
+  struct TEntry {
+    TColor Color = 0;
+    int Index = -1;
+  };
+  TEntry FEntries[8];
+  int FLast = 0, FNext = 0;
+};
+
 // The registries of extension classes.
 struct TExtensionEntry {
   const TGIFExtensionClass* Class;
