@@ -136,7 +136,10 @@ void TGIFFrame::ImportBitmap(TBitmap& Source) {
   if (FImage)
     FImage->Progress(psEnding, 100, FImage->PaletteModified(), TRect{},
                      gifmsg::sProgressConverting);
-  FBitmap.reset();  // the frame's own bitmap is built from its pixels when drawn
+  // The frame draws from its own pixels, built on first use. Kept, the bitmap read would
+  // outlive a later change of the frame's colours (the frame has cached no palette of its
+  // own for that change to clear), and repaired indices or a mask may already set it apart.
+  FBitmap.reset();
 }
 
 namespace {

@@ -180,6 +180,12 @@ TAppExtensionList& AppExtensionRegistry();
 // Frees both registries (they are created again on next use).
 void FreeExtensionRegistries();
 
+// 8-bit text of the code page that GIF files are written in (Windows-1252) and back.
+// Characters without a place in the code page become "?"; bytes that are not UTF-8 are
+// taken as they are.
+std::string Utf8ToCp1252(const std::string& Text);
+std::string Cp1252ToUtf8(const std::string& Bytes);
+
 // Sub-block text of comments and plain text.
 void WriteSubBlockText(TStream& Stream, const TStringList& Text);
 void ReadSubBlockText(TStream& Stream, TStringList& Text);

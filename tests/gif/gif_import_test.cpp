@@ -514,6 +514,20 @@ TEST(GifImage, AddCopiesFramesAndConvertsPictures) {
   EXPECT_EQ(decoded.Colours[2], BitmapColours(third));
 }
 
+// A picture that takes bitmaps (a PNG) takes a GIF's first frame through one; an empty GIF
+// has none to give.
+TEST(GifImage, OtherPicturesTakeTheFirstFrameThroughABitmap) {
+  TGIFImage gif;
+  gif.Assign(*IndexedBitmap(pf8bit, 100, 13, 5));
+  TPngImage png;
+  png.Assign(gif);
+  TBitmap back;
+  back.Assign(png);
+  EXPECT_EQ(BitmapColours(back), BitmapColours(*gif.Bitmap()));
+  TGIFImage empty;
+  EXPECT_THROW(png.Assign(empty), EConvertError);
+}
+
 TEST(GifImage, ClipboardFormatCarriesTheFile) {
   const TCodecRegistration codecs;  // the clipboard format is registered with the class
   TGIFImage image;

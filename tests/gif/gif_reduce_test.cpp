@@ -234,6 +234,30 @@ TEST(ReduceBitmapColors, FewColoursGiveOneEntryPerColourGroup) {
     for (int x = 0; x < 8; ++x) EXPECT_LT(IndexAt(*small, x, y), 4);
 }
 
+// Quantizing fills the palette up to its size with entries of no colour of the image (zero,
+// black); no pixel takes one, not even a black pixel whose group is not quite black. The
+// greys 0 and 3 make one group (entry 0, their mean 1), white another (entry 1); with the
+// system colours first, those become entries 20 and 21, and black is system colour 0.
+TEST(ReduceBitmapColors, QuantizedFillerEntriesAreUsedByNoPixel) {
+  std::vector<TColor> colors;
+  for (int i = 0; i < 64; ++i) colors.push_back(i % 8 == 7 ? clWhite : i % 2 ? 0x030303 : clBlack);
+  auto source = MakeBitmapPtr(16, 16, colors);
+  for (bool windows : {false, true}) {
+    auto result = ReduceBitmapColors(*source, windows ? rmQuantizeWindows : rmQuantize,
+                                     dmFloydSteinberg, nullptr, 8);
+    ASSERT_EQ(TableColor(*result, windows ? 20 : 0), RGBColor(1, 1, 1));
+    ASSERT_EQ(TableColor(*result, windows ? 22 : 2), clBlack);  // the first filler entry
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const int index = IndexAt(*result, x, y);
+        if (source->PixelColor(x, y) == clWhite)
+          ASSERT_EQ(index, windows ? 19 : 1) << x << "," << y;  // system white comes first
+        else
+          ASSERT_TRUE(windows ? index == 0 || index == 20 : index == 0) << index;
+      }
+  }
+}
+
 TEST(ReduceBitmapColors, QuantizeWindowsPutsTheSystemColoursFirst) {
   std::vector<TColor> colors;
   for (int i = 0; i < 4096; ++i)
