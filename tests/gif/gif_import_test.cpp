@@ -13,6 +13,7 @@
 #include "codecs.h"
 #include "gif_builder.h"
 #include "gif_glue.h"
+#include "jpeg.h"
 #include "pngimage.h"
 #include "testdata.h"
 
@@ -514,7 +515,7 @@ TEST(GifImage, AddCopiesFramesAndConvertsPictures) {
   EXPECT_EQ(decoded.Colours[2], BitmapColours(third));
 }
 
-// A picture that takes bitmaps (a PNG) takes a GIF's first frame through one; an empty GIF
+// A picture that takes bitmaps (a PNG, a JPEG) takes a GIF's first frame through one; an empty GIF
 // has none to give.
 TEST(GifImage, OtherPicturesTakeTheFirstFrameThroughABitmap) {
   TGIFImage gif;
@@ -524,6 +525,10 @@ TEST(GifImage, OtherPicturesTakeTheFirstFrameThroughABitmap) {
   TBitmap back;
   back.Assign(png);
   EXPECT_EQ(BitmapColours(back), BitmapColours(*gif.Bitmap()));
+  TJPEGImage jpeg;
+  jpeg.Assign(gif);
+  EXPECT_EQ(jpeg.Width(), 13);
+  EXPECT_EQ(jpeg.Height(), 5);
   TGIFImage empty;
   EXPECT_THROW(png.Assign(empty), EConvertError);
 }
