@@ -69,11 +69,24 @@ void ReportRemovedFrames(const std::vector<TFrameBefore>& before, TGIFImage& ima
   }
 }
 
-// Whether one global table can hold every colour the frames draw with (and a transparent
-// entry when some frame needs one): only then does merging the tables keep every colour.
+uint32_t ColorValue(const TGIFColor& c) {
+  return c.Red | (uint32_t(c.Green) << 8) | (uint32_t(c.Blue) << 16);
+}
+
+// Whether one global table can hold every colour the frames draw with, the background
+// colour, and a transparent entry when some frame needs one: only then does merging the
+// tables keep every colour.
 bool ColorsFitOneTable(TGIFImage& image) {
   std::vector<uint32_t> values;  // at most 256 per frame
-  bool transparency = false;
+  const bool animated = image.Images().Count() > 1;
+  bool transparency = animated && image.IsTransparent();
+  TGIFGlobalColorMap& global = image.GlobalColorMap();
+  if (global.Count() > 0) {
+    const int bg = image.BackgroundColorIndex();
+    values.push_back(ColorValue(global.Data()[bg < global.Count() ? bg : 0]));
+  } else if (animated && !image.IsTransparent()) {
+    values.push_back(uint32_t(clWindow) & 0xFFFFFF);
+  }
   for (int i = 0; i < image.Images().Count(); ++i) {
     TGIFFrame& f = *image.Images().Frames(i);
     if (f.Empty()) continue;
@@ -88,9 +101,7 @@ bool ColorsFitOneTable(TGIFImage& image) {
         continue;
       }
       if (index >= map.Count()) return false;  // a damaged frame: left as it is
-      const TGIFColor c = map.Data()[index];
-      const uint32_t value = c.Red | (uint32_t(c.Green) << 8) | (uint32_t(c.Blue) << 16);
-      values.push_back(value);
+      values.push_back(ColorValue(map.Data()[index]));
     }
   }
   std::sort(values.begin(), values.end());

@@ -1,6 +1,7 @@
 // One global colour table for a whole image: every table in use is counted, unused colours
 // are dropped, equal colours are folded together, and the most used colours are kept.
 #include <algorithm>
+#include <optional>
 
 #include "gif_glue.h"
 #include "gif_optimize.h"
@@ -56,10 +57,6 @@ bool THistogram::ProcessFrame(TGIFFrame& Frame) {
   }
   // One warning per frame: a damaged frame would otherwise report every pixel.
   if (repaired) Frame.Warning(gsWarning, gifmsg::sMissingColor);
-  if (transparent && !usesTransparency) {
-    gce->SetTransparentColorIndex(0);
-    gce->SetTransparent(false);
-  }
   return usesTransparency;
 }
 
@@ -101,6 +98,7 @@ void TColorMapOptimizer::Optimize() {
   Collect();
   // With no frame to count, the tables are left as they are rather than emptied.
   if (FHistogramList.empty()) return;
+  SwitchOffUnusedTransparency();
   for (auto& h : FHistogramList) {
     h->Prune();
     FHistogram.insert(FHistogram.end(), h->List().begin(), h->List().end());
@@ -134,6 +132,39 @@ void TColorMapOptimizer::Collect() {
     auto local = std::make_unique<THistogram>(f.ColorMap());
     FUseTransparency |= local->ProcessFrame(f);
     FHistogramList.push_back(std::move(local));
+  }
+  for (int i = 0; i < frames.Count(); ++i) {
+    TGIFFrame& f = *frames.Frames(i);
+    if (!f.Empty() && f.Transparent() &&
+        std::find(f.Data(), f.Data() + f.DataSize(),
+                  f.GraphicControlExtension()->TransparentColorIndex()) == f.Data() + f.DataSize())
+      FUnusedTransparency.push_back(&f);
+  }
+}
+
+// A frame whose pixels never use its transparent index loses its transparency, unless it
+// is the last transparent frame of an animation that shows its background somewhere: the
+// renderer shows the picture under a transparent animation there, and would fill an opaque
+// one with the background colour instead. A frame kept so needs a transparent entry.
+void TColorMapOptimizer::SwitchOffUnusedTransparency() {
+  TGIFImageList& frames = FImage->Images();
+  std::optional<bool> backgroundShown;
+  for (TGIFFrame* f : FUnusedTransparency) {
+    bool another = false;
+    for (int i = 0; i < frames.Count() && !another; ++i)
+      another = frames.Frames(i) != f && frames.Frames(i)->Transparent();
+    if (frames.Count() > 1 && !another) {
+      if (!backgroundShown) {
+        std::vector<TRestoreCandidate> none;
+        backgroundShown = TraceBackground(*FImage, none);
+      }
+      if (*backgroundShown) {
+        FUseTransparency = true;
+        continue;
+      }
+    }
+    f->GraphicControlExtension()->SetTransparentColorIndex(0);
+    f->GraphicControlExtension()->SetTransparent(false);
   }
 }
 
@@ -185,12 +216,21 @@ void TColorMapOptimizer::MapRest() {
 }
 
 // Viewers fill the screen with the background colour: it keeps its colour, as an unused
-// entry when there is room, else as the nearest kept colour.
+// entry when there is room, else as the nearest kept colour. Without a global table the
+// renderer fills with the window colour; a new global table keeps that colour where an
+// opaque animation shows it.
 void TColorMapOptimizer::KeepBackground() {
   TGIFGlobalColorMap& global = FImage->GlobalColorMap();
   const int bg = FImage->Header().BackgroundColorIndex();
-  if (bg >= global.Count()) return;
-  const uint32_t value = ColorValue(global.Data()[bg]);
+  uint32_t value;
+  if (global.Count() > 0) {
+    value = ColorValue(global.Data()[bg < global.Count() ? bg : 0]);
+  } else {
+    std::vector<TRestoreCandidate> none;
+    if (FImage->Images().Count() < 2 || FImage->IsTransparent() || !TraceBackground(*FImage, none))
+      return;
+    value = uint32_t(clWindow) & 0xFFFFFF;
+  }
   int best = 0, bound = 3 * 255 * 255 + 1;
   for (int k = 0; k < FFinalCount; ++k)
     if (int d = SquaredDistance(value, ColorValue(FColorMap[k])); d < bound) {
