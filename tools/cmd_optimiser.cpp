@@ -3,6 +3,7 @@
 // the input's bytes are written instead, so the command never enlarges a file.
 #include <algorithm>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <unordered_set>
 
@@ -77,7 +78,7 @@ uint32_t ColorValue(const TGIFColor& c) {
 // colour, and a transparent entry when some frame needs one: only then does merging the
 // tables keep every colour.
 bool ColorsFitOneTable(TGIFImage& image) {
-  std::vector<uint32_t> values;  // at most 256 per frame
+  std::vector<uint32_t> values;  // sorted, without repeats
   const bool animated = image.Images().Count() > 1;
   bool transparency = animated && image.IsTransparent();
   TGIFGlobalColorMap& global = image.GlobalColorMap();
@@ -87,6 +88,8 @@ bool ColorsFitOneTable(TGIFImage& image) {
   } else if (animated && !image.IsTransparent()) {
     values.push_back(uint32_t(clWindow) & 0xFFFFFF);
   }
+  // The colours so far, sorted without repeats; each frame adds at most 256.
+  std::vector<uint32_t> frameValues, merged;
   for (int i = 0; i < image.Images().Count(); ++i) {
     TGIFFrame& f = *image.Images().Frames(i);
     if (f.Empty()) continue;
@@ -94,6 +97,7 @@ bool ColorsFitOneTable(TGIFImage& image) {
     bool used[256] = {};
     for (size_t k = 0; k < f.DataSize(); ++k) used[f.Data()[k]] = true;
     const TGIFColorMap& map = f.ActiveColorMap();
+    frameValues.clear();
     for (int index = 0; index < 256; ++index) {
       if (!used[index]) continue;
       if (index == t) {
@@ -101,12 +105,16 @@ bool ColorsFitOneTable(TGIFImage& image) {
         continue;
       }
       if (index >= map.Count()) return false;  // a damaged frame: left as it is
-      values.push_back(ColorValue(map.Data()[index]));
+      frameValues.push_back(ColorValue(map.Data()[index]));
     }
+    std::sort(frameValues.begin(), frameValues.end());
+    merged.clear();
+    std::set_union(values.begin(), values.end(), frameValues.begin(), frameValues.end(),
+                   std::back_inserter(merged));
+    values.swap(merged);
+    if (values.size() > 256) return false;
   }
-  std::sort(values.begin(), values.end());
-  const auto colors = std::unique(values.begin(), values.end()) - values.begin();
-  return colors <= (transparency ? 255 : 256);
+  return values.size() <= (transparency ? 255u : 256u);
 }
 
 // Written without forcing the bytes to disk, as file tools do; the stream's own
@@ -135,9 +143,13 @@ int CmdOptimiser(const TArgs& args) {
   // finds a free entry for transparency more often.
   TMemoryStream output;
   try {
-    if ((options & ooColorMap) && image.Images().Count() > 0 && ColorsFitOneTable(image))
+    if ((options & ooColorMap) && image.Images().Count() > 0 && ColorsFitOneTable(image)) {
       image.OptimizeColorMap();
-    image.Optimize(options);
+      // The one table is ordered by use already: sorting it again would count every pixel
+      // for nothing.
+      options &= TGIFOptimizeOptions(~ooColorMap);
+    }
+    if (options) image.Optimize(options);
     image.SaveToStream(output);
   } catch (const GIFException& e) {
     // A damaged file (a pixel beyond its colour table) stays as it is.

@@ -117,10 +117,11 @@ class TOptimizeRun {
   static bool DisposalHidden(TGIFFrame& Cur, TGIFFrame& Next);
   bool MergeWithPrevious(int b);
   std::vector<TRestoreCandidate> CropCandidates();
-  static bool Holds(const std::vector<TRestoreCandidate>& candidates, int i, const TRect& area);
+  static bool Holds(const std::vector<TRestoreCandidate>& candidates, int i, const TRect& area,
+                    bool becameLast);
   int PreviousShown(int i) const;
   bool IsLastShown(int i) const;
-  bool FoldIntoPrevious(int i, const std::vector<TRestoreCandidate>& candidates);
+  bool FoldIntoPrevious(int i, const std::vector<TRestoreCandidate>& candidates, bool becameLast);
   void DeleteIfVoid(int i);
   void Step();
 
@@ -198,18 +199,20 @@ void TOptimizeRun::CleanupExtensions() {
 }
 
 void TOptimizeRun::CropFrames() {
-  std::vector<TRestoreCandidate> candidates = CropCandidates();
+  const std::vector<TRestoreCandidate> candidates = CropCandidates();
+  // Folding the last frames shown makes the frame before them the last: a new pass then
+  // clears its area.
+  int firstLast = FFrames.Count();
   for (int i = FFrames.Count() - 1; i >= 0; --i) {
     TGIFFrame& f = *FFrames.Frames(i);
     if (f.Empty() || !f.Transparent()) continue;
+    const bool last = i >= firstLast;
     if (IsClear(f)) {
-      const bool last = IsLastShown(i);
-      if (FoldIntoPrevious(i, candidates)) {
-        // The previous frame is now the last one shown: what a new pass clears has moved.
-        if (last) candidates = CropCandidates();
+      if (FoldIntoPrevious(i, candidates, last)) {
+        if (IsLastShown(i - 1)) firstLast = PreviousShown(i);
         Step();
       } else if (!(f.BoundsRect() == TRect{0, 0, 1, 1}) &&
-                 Holds(candidates, i, TRect{0, 0, 1, 1})) {
+                 Holds(candidates, i, TRect{0, 0, 1, 1}, last)) {
         // Kept for its time on screen, as one transparent pixel.
         f.ApplyBounds(0, 0, 1, 1);
         Step();
@@ -217,7 +220,7 @@ void TOptimizeRun::CropFrames() {
       continue;
     }
     const TRect keep = OpaqueBounds(f, uint8_t(TransparentIndex(f)));
-    if (keep == f.BoundsRect() || !Holds(candidates, i, keep)) continue;
+    if (keep == f.BoundsRect() || !Holds(candidates, i, keep, last)) continue;
     f.Crop();
     Step();
   }
@@ -336,10 +339,10 @@ std::vector<TRestoreCandidate> TOptimizeRun::CropCandidates() {
   return candidates;
 }
 
-bool TOptimizeRun::Holds(const std::vector<TRestoreCandidate>& candidates, int i,
-                         const TRect& area) {
+bool TOptimizeRun::Holds(const std::vector<TRestoreCandidate>& candidates, int i, const TRect& area,
+                         bool becameLast) {
   for (const TRestoreCandidate& c : candidates)
-    if (c.Frame == i && c.Area == area) return c.Holds;
+    if (c.Frame == i && c.Area == area) return c.Holds && (!becameLast || c.HoldsAsLast);
   return false;
 }
 
@@ -358,7 +361,8 @@ bool TOptimizeRun::IsLastShown(int i) const {
 // A frame that draws nothing only lengthens the time the frame shown before it stays, when
 // neither of them clears or restores the screen: its played time moves there and the frame
 // goes. The sum must stay within the longest delay the renderer plays.
-bool TOptimizeRun::FoldIntoPrevious(int i, const std::vector<TRestoreCandidate>& candidates) {
+bool TOptimizeRun::FoldIntoPrevious(int i, const std::vector<TRestoreCandidate>& candidates,
+                                    bool becameLast) {
   const int p = PreviousShown(i);
   if (p < 0) return false;
   TGIFFrame& f = *FFrames.Frames(i);
@@ -368,7 +372,7 @@ bool TOptimizeRun::FoldIntoPrevious(int i, const std::vector<TRestoreCandidate>&
   if (!KeepsScreen(DisposalOf(prev)) || DisposalOf(f) == dmBackground) return false;
   const int units = PlayedUnits(prev) + PlayedUnits(f);
   if (units > MaximumFrameDelay) return false;
-  if (FFrames.Count() > 1 && !Holds(candidates, i, prev.BoundsRect())) return false;
+  if (FFrames.Count() > 1 && !Holds(candidates, i, prev.BoundsRect(), becameLast)) return false;
   if (!MayDelete(i)) return false;
   TGIFGraphicControlExtension* pg = prev.GraphicControlExtension();
   if (!pg)

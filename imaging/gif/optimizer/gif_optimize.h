@@ -52,6 +52,7 @@ class TColorMapOptimizer {
 
  private:
   void Collect();
+  void Count(THistogram& Histogram, TGIFFrame& Frame);
   void FoldEqualColors();
   void ChooseColors();
   void MapRest();
@@ -84,6 +85,9 @@ struct TRestoreCandidate {
   int Frame = 0;  // index in the image's frames
   TRect Area;
   bool Holds = true;  // the answer
+  // The answer for the clearing before a new pass, were the frame the last one shown (the
+  // frames after it being removed, as they draw nothing and leave the screen as it is).
+  bool HoldsAsLast = true;
 };
 
 // Follows the background while the animation plays (the picture under a transparent

@@ -40,24 +40,36 @@ bool THistogram::ProcessFrame(TGIFFrame& Frame) {
   if (Frame.Empty()) return false;
   FImages.push_back(&Frame);
   TGIFGraphicControlExtension* gce = Frame.GraphicControlExtension();
-  const bool transparent = Frame.Transparent();
-  const int t = transparent ? gce->TransparentColorIndex() : -1;
-  bool usesTransparency = false, repaired = false;
+  const int t = Frame.Transparent() ? gce->TransparentColorIndex() : -1;
+  // Counted per index first, in four tallies so that runs of one index do not wait on
+  // each other; then the indices are looked at once each.
+  uint64_t tally[4][256] = {};
   uint8_t* p = Frame.Data();
-  for (size_t i = 0, n = Frame.DataSize(); i < n; ++i) {
-    if (p[i] == t) {
-      usesTransparency = true;
-      continue;
-    }
-    if (p[i] >= FCount) {
-      p[i] = 0;
+  const size_t n = Frame.DataSize();
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    ++tally[0][p[i]];
+    ++tally[1][p[i + 1]];
+    ++tally[2][p[i + 2]];
+    ++tally[3][p[i + 3]];
+  }
+  for (; i < n; ++i) ++tally[0][p[i]];
+  bool repaired = false;
+  for (int v = 0; v < 256; ++v) {
+    const uint64_t count = tally[0][v] + tally[1][v] + tally[2][v] + tally[3][v];
+    if (count == 0 || v == t) continue;
+    if (v >= FCount) {
+      // Beyond the table: repaired to 0, as counted.
+      std::replace(p, p + n, uint8_t(v), uint8_t(0));
       repaired = true;
+      PHistogram[0].Count += int64_t(count);
+    } else {
+      PHistogram[size_t(v)].Count += int64_t(count);
     }
-    ++PHistogram[p[i]].Count;
   }
   // One warning per frame: a damaged frame would otherwise report every pixel.
   if (repaired) Frame.Warning(gsWarning, gifmsg::sMissingColor);
-  return usesTransparency;
+  return t >= 0 && tally[0][t] + tally[1][t] + tally[2][t] + tally[3][t] > 0;
 }
 
 int THistogram::Prune() {
@@ -80,9 +92,11 @@ void THistogram::MapImages(bool UseTransparency, uint8_t NewTransparentColorInde
       t = frame->GraphicControlExtension()->TransparentColorIndex();
       frame->GraphicControlExtension()->SetTransparentColorIndex(NewTransparentColorIndex);
     }
+    uint8_t translate[256];
+    std::copy(table, table + 256, translate);
+    if (t >= 0) translate[t] = NewTransparentColorIndex;
     uint8_t* p = frame->Data();
-    for (size_t i = 0, n = frame->DataSize(); i < n; ++i)
-      p[i] = p[i] == t ? NewTransparentColorIndex : table[p[i]];
+    for (size_t i = 0, n = frame->DataSize(); i < n; ++i) p[i] = translate[p[i]];
   }
 }
 
@@ -122,7 +136,7 @@ void TColorMapOptimizer::Collect() {
     auto global = std::make_unique<THistogram>(FImage->GlobalColorMap());
     for (int i = 0; i < frames.Count(); ++i) {
       TGIFFrame& f = *frames.Frames(i);
-      if (!f.Empty() && f.ColorMap().Count() == 0) FUseTransparency |= global->ProcessFrame(f);
+      if (!f.Empty() && f.ColorMap().Count() == 0) Count(*global, f);
     }
     if (global->HasImages()) FHistogramList.push_back(std::move(global));
   }
@@ -130,16 +144,15 @@ void TColorMapOptimizer::Collect() {
     TGIFFrame& f = *frames.Frames(i);
     if (f.Empty() || f.ColorMap().Count() == 0) continue;
     auto local = std::make_unique<THistogram>(f.ColorMap());
-    FUseTransparency |= local->ProcessFrame(f);
+    Count(*local, f);
     FHistogramList.push_back(std::move(local));
   }
-  for (int i = 0; i < frames.Count(); ++i) {
-    TGIFFrame& f = *frames.Frames(i);
-    if (!f.Empty() && f.Transparent() &&
-        std::find(f.Data(), f.Data() + f.DataSize(),
-                  f.GraphicControlExtension()->TransparentColorIndex()) == f.Data() + f.DataSize())
-      FUnusedTransparency.push_back(&f);
-  }
+}
+
+void TColorMapOptimizer::Count(THistogram& Histogram, TGIFFrame& Frame) {
+  const bool used = Histogram.ProcessFrame(Frame);
+  FUseTransparency |= used;
+  if (Frame.Transparent() && !used) FUnusedTransparency.push_back(&Frame);
 }
 
 // A frame whose pixels never use its transparent index loses its transparency, unless it

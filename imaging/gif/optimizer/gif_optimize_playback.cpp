@@ -16,13 +16,18 @@ constexpr int64_t kLargestTracedScreen = int64_t(1) << 26;
 
 class TBackgroundScreen {
  public:
-  TBackgroundScreen(int w, int h) : FWidth(w), FHeight(h), FShows(size_t(w) * size_t(h), 1) {}
+  TBackgroundScreen(int w, int h)
+      : FWidth(w), FHeight(h), FShows(size_t(w) * size_t(h), 1), FShowing(FShows.size()) {}
 
   TRect Clip(const TRect& r) const { return IntersectRect(r, TRect{0, 0, FWidth, FHeight}); }
 
   void Restore(const TRect& area) {
     const TRect r = Clip(area);
-    for (int y = r.Top; y < r.Bottom; ++y) std::memset(Row(y) + r.Left, 1, size_t(r.Width()));
+    for (int y = r.Top; y < r.Bottom; ++y) {
+      uint8_t* row = Row(y) + r.Left;
+      FShowing += size_t(r.Width()) - Ones(row, r.Width());
+      std::memset(row, 1, size_t(r.Width()));
+    }
   }
 
   // The frame's opaque pixels cover the background.
@@ -30,18 +35,25 @@ class TBackgroundScreen {
     const TRect r = Clip(f.BoundsRect());
     const int t = f.Transparent() ? f.GraphicControlExtension()->TransparentColorIndex() : -1;
     for (int y = r.Top; y < r.Bottom; ++y) {
-      uint8_t* row = Row(y);
+      uint8_t* row = Row(y) + r.Left;
       if (t < 0) {
-        std::memset(row + r.Left, 0, size_t(r.Width()));
+        FShowing -= Ones(row, r.Width());
+        std::memset(row, 0, size_t(r.Width()));
         continue;
       }
-      const uint8_t* pixels = f.Data() + size_t(y - f.Top()) * size_t(f.Width());
-      for (int x = r.Left; x < r.Right; ++x)
-        if (pixels[x - f.Left()] != t) row[x] = 0;
+      const uint8_t* pixels =
+          f.Data() + size_t(y - f.Top()) * size_t(f.Width()) + size_t(r.Left - f.Left());
+      size_t covered = 0;
+      for (int x = 0; x < r.Width(); ++x) {
+        const uint8_t keep = pixels[x] == t;
+        covered += row[x] & (keep ^ 1);
+        row[x] &= keep;
+      }
+      FShowing -= covered;
     }
   }
 
-  bool AnyShows() const { return std::find(FShows.begin(), FShows.end(), 1) != FShows.end(); }
+  bool AnyShows() const { return FShowing > 0; }
 
   // Whether restoring `instead` rather than `area` leaves the same screen: every pixel that
   // only one of the two covers shows background already.
@@ -49,11 +61,36 @@ class TBackgroundScreen {
     return ShowsOutside(Clip(area), Clip(instead)) && ShowsOutside(Clip(instead), Clip(area));
   }
 
-  std::vector<uint8_t>& Pixels() { return FShows; }
+  // The screen as it is, to go back to later.
+  struct TState {
+    std::vector<uint8_t> Shows;
+    size_t Showing = 0;
+  };
+  void Save(TState& into) const {
+    into.Shows = FShows;
+    into.Showing = FShowing;
+  }
+  void GoBack(const TState& to) {
+    FShows = to.Shows;
+    FShowing = to.Showing;
+  }
 
  private:
   uint8_t* Row(int y) { return FShows.data() + size_t(y) * size_t(FWidth); }
   const uint8_t* Row(int y) const { return FShows.data() + size_t(y) * size_t(FWidth); }
+
+  // Eight bytes of 0 or 1 at a time: their sum gathers in the top byte of the product.
+  static size_t Ones(const uint8_t* p, int n) {
+    size_t ones = 0;
+    int x = 0;
+    for (; x + 8 <= n; x += 8) {
+      uint64_t word;
+      std::memcpy(&word, p + x, 8);
+      ones += size_t((word * 0x0101010101010101ull) >> 56);
+    }
+    for (; x < n; ++x) ones += p[x];
+    return ones;
+  }
 
   bool ShowsOutside(const TRect& r, const TRect& except) const {
     for (int y = r.Top; y < r.Bottom; ++y) {
@@ -67,6 +104,7 @@ class TBackgroundScreen {
 
   int FWidth, FHeight;
   std::vector<uint8_t> FShows;
+  size_t FShowing;  // pixels showing background
 };
 
 // Disposal as the renderer applies it: a frame without a graphic control keeps its pixels.
@@ -107,16 +145,29 @@ bool TraceBackground(TGIFImage& image, std::vector<TRestoreCandidate>& candidate
   if (shown.empty()) return true;  // the renderer stays on the background
 
   TBackgroundScreen screen(w, h);
+  std::vector<std::vector<TRestoreCandidate*>> asked(size_t(frames.Count()));
+  for (TRestoreCandidate& c : candidates)
+    if (c.Frame >= 0 && c.Frame < frames.Count()) asked[size_t(c.Frame)].push_back(&c);
   auto restore = [&](int index) {
     const TRect area = frames.Frames(index)->BoundsRect();
-    for (TRestoreCandidate& c : candidates)
-      if (c.Frame == index && c.Holds) c.Holds = screen.SameRestoring(area, c.Area);
+    for (TRestoreCandidate* c : asked[size_t(index)])
+      c->Holds = c->Holds && screen.SameRestoring(area, c->Area);
     screen.Restore(area);
+  };
+  // Were the frame the last one shown, a new pass would clear its area from this screen.
+  auto restoreAsLast = [&](int index) {
+    const TRect area = frames.Frames(index)->BoundsRect();
+    for (TRestoreCandidate* c : asked[size_t(index)])
+      c->HoldsAsLast = c->HoldsAsLast && screen.SameRestoring(area, c->Area);
   };
   const int loops = PlayedLoops(image);
   const int passes = loops == 1 ? 1 : 2;
+  auto newPassAfter = [&](int pass) {
+    return ClearOnLoop && ((pass == 0 && loops != 1) || (pass == 1 && (loops == 0 || loops > 2)));
+  };
   bool backgroundShows = false;
-  std::vector<uint8_t> saved;
+  TBackgroundScreen::TState saved;
+  bool haveSaved = false;
   TDisposalMethod prevDisposal = dmNoDisposal;
   int prev = -1;
   for (int pass = 0; pass < passes; ++pass)
@@ -125,16 +176,20 @@ bool TraceBackground(TGIFImage& image, std::vector<TRestoreCandidate>& candidate
       if (pass > 0 && k == 0 && ClearOnLoop) prevDisposal = dmBackground;
       if (prev >= 0 && prevDisposal == dmBackground)
         restore(prev);
-      else if (prev >= 0 && prevDisposal == dmPrevious && !saved.empty())
-        screen.Pixels() = saved;
+      else if (prev >= 0 && prevDisposal == dmPrevious && haveSaved)
+        screen.GoBack(saved);
       const TDisposalMethod disposal = PlayedDisposal(*frames.Frames(i));
-      if (disposal == dmPrevious && prevDisposal != dmPrevious) saved = screen.Pixels();
+      if (disposal == dmPrevious && prevDisposal != dmPrevious) {
+        screen.Save(saved);
+        haveSaved = true;
+      }
       screen.Draw(*frames.Frames(i));
       backgroundShows = backgroundShows || screen.AnyShows();
+      if (newPassAfter(pass)) restoreAsLast(i);
       prevDisposal = disposal;
       prev = i;
     }
   // The clearing before the third pass, from the second pass's last screen.
-  if ((loops == 0 || loops > 2) && ClearOnLoop) restore(prev);
+  if (newPassAfter(1)) restore(prev);
   return backgroundShows;
 }
