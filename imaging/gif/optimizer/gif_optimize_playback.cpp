@@ -132,64 +132,93 @@ int PlayedUnits(const TGIFFrame& f) {
   return std::clamp(delay, MinimumFrameDelay, MaximumFrameDelay);
 }
 
+namespace {
+
+// The renderer's disposal of each frame shown, followed on the background screen, with the
+// candidates' answers gathered on the way.
+class TBackgroundPlay {
+ public:
+  TBackgroundPlay(TGIFImage& image, std::vector<TRestoreCandidate>& candidates)
+      : FFrames(image.Images()),
+        FScreen(image.Width(), image.Height()),
+        FAsked(size_t(FFrames.Count())) {
+    for (TRestoreCandidate& c : candidates)
+      if (c.Frame >= 0 && c.Frame < FFrames.Count()) FAsked[size_t(c.Frame)].push_back(&c);
+  }
+
+  // Shows frame `index`: what the frame shown before leaves, then the frame itself. At the
+  // start of a new pass the renderer clears the last frame's area instead of its disposal.
+  void Show(int index, bool newPass) {
+    if (newPass && ClearOnLoop) FPrevDisposal = dmBackground;
+    if (FPrev >= 0 && FPrevDisposal == dmBackground)
+      Restore(FPrev);
+    else if (FPrev >= 0 && FPrevDisposal == dmPrevious && FHaveSaved)
+      FScreen.GoBack(FSaved);
+    const TDisposalMethod disposal = PlayedDisposal(*FFrames.Frames(index));
+    // The picture before the first of a run of frames that go back to it.
+    if (disposal == dmPrevious && FPrevDisposal != dmPrevious) {
+      FScreen.Save(FSaved);
+      FHaveSaved = true;
+    }
+    FScreen.Draw(*FFrames.Frames(index));
+    FShown = FShown || FScreen.AnyShows();
+    FPrevDisposal = disposal;
+    FPrev = index;
+  }
+
+  // A new pass follows: were `index` the last frame shown, its area would be cleared now.
+  void AskAsLast(int index) {
+    const TRect area = FFrames.Frames(index)->BoundsRect();
+    for (TRestoreCandidate* c : FAsked[size_t(index)])
+      c->HoldsAsLast = c->HoldsAsLast && FScreen.SameRestoring(area, c->Area);
+  }
+
+  // The clearing before a pass that is not followed further.
+  void ClearLast() {
+    if (ClearOnLoop && FPrev >= 0) Restore(FPrev);
+  }
+
+  bool BackgroundShown() const { return FShown; }
+
+ private:
+  void Restore(int index) {
+    const TRect area = FFrames.Frames(index)->BoundsRect();
+    for (TRestoreCandidate* c : FAsked[size_t(index)])
+      c->Holds = c->Holds && FScreen.SameRestoring(area, c->Area);
+    FScreen.Restore(area);
+  }
+
+  TGIFImageList& FFrames;
+  TBackgroundScreen FScreen;
+  std::vector<std::vector<TRestoreCandidate*>> FAsked;  // per frame
+  TBackgroundScreen::TState FSaved;
+  bool FHaveSaved = false;
+  TDisposalMethod FPrevDisposal = dmNoDisposal;
+  int FPrev = -1;
+  bool FShown = false;
+};
+
+}  // namespace
+
 bool TraceBackground(TGIFImage& image, std::vector<TRestoreCandidate>& candidates) {
   const int w = image.Width(), h = image.Height();
   if (w <= 0 || h <= 0 || int64_t(w) * h > kLargestTracedScreen) {
-    for (TRestoreCandidate& c : candidates) c.Holds = false;
+    for (TRestoreCandidate& c : candidates) c.Holds = c.HoldsAsLast = false;
     return true;
   }
-  TGIFImageList& frames = image.Images();
   std::vector<int> shown;  // the renderer skips frames without pixels
-  for (int i = 0; i < frames.Count(); ++i)
-    if (!frames.Frames(i)->Empty()) shown.push_back(i);
+  for (int i = 0; i < image.Images().Count(); ++i)
+    if (!image.Images().Frames(i)->Empty()) shown.push_back(i);
   if (shown.empty()) return true;  // the renderer stays on the background
-
-  TBackgroundScreen screen(w, h);
-  std::vector<std::vector<TRestoreCandidate*>> asked(size_t(frames.Count()));
-  for (TRestoreCandidate& c : candidates)
-    if (c.Frame >= 0 && c.Frame < frames.Count()) asked[size_t(c.Frame)].push_back(&c);
-  auto restore = [&](int index) {
-    const TRect area = frames.Frames(index)->BoundsRect();
-    for (TRestoreCandidate* c : asked[size_t(index)])
-      c->Holds = c->Holds && screen.SameRestoring(area, c->Area);
-    screen.Restore(area);
-  };
-  // Were the frame the last one shown, a new pass would clear its area from this screen.
-  auto restoreAsLast = [&](int index) {
-    const TRect area = frames.Frames(index)->BoundsRect();
-    for (TRestoreCandidate* c : asked[size_t(index)])
-      c->HoldsAsLast = c->HoldsAsLast && screen.SameRestoring(area, c->Area);
-  };
   const int loops = PlayedLoops(image);
-  const int passes = loops == 1 ? 1 : 2;
-  auto newPassAfter = [&](int pass) {
-    return ClearOnLoop && ((pass == 0 && loops != 1) || (pass == 1 && (loops == 0 || loops > 2)));
-  };
-  bool backgroundShows = false;
-  TBackgroundScreen::TState saved;
-  bool haveSaved = false;
-  TDisposalMethod prevDisposal = dmNoDisposal;
-  int prev = -1;
-  for (int pass = 0; pass < passes; ++pass)
+  // Passes 1 and 2 are played; a pass after the second starts from the same screen.
+  const bool secondPass = loops != 1, thirdPass = loops == 0 || loops > 2;
+  TBackgroundPlay play(image, candidates);
+  for (int pass = 0; pass < (secondPass ? 2 : 1); ++pass)
     for (size_t k = 0; k < shown.size(); ++k) {
-      const int i = shown[k];
-      if (pass > 0 && k == 0 && ClearOnLoop) prevDisposal = dmBackground;
-      if (prev >= 0 && prevDisposal == dmBackground)
-        restore(prev);
-      else if (prev >= 0 && prevDisposal == dmPrevious && haveSaved)
-        screen.GoBack(saved);
-      const TDisposalMethod disposal = PlayedDisposal(*frames.Frames(i));
-      if (disposal == dmPrevious && prevDisposal != dmPrevious) {
-        screen.Save(saved);
-        haveSaved = true;
-      }
-      screen.Draw(*frames.Frames(i));
-      backgroundShows = backgroundShows || screen.AnyShows();
-      if (newPassAfter(pass)) restoreAsLast(i);
-      prevDisposal = disposal;
-      prev = i;
+      play.Show(shown[k], pass > 0 && k == 0);
+      if (ClearOnLoop && (pass == 0 ? secondPass : thirdPass)) play.AskAsLast(shown[k]);
     }
-  // The clearing before the third pass, from the second pass's last screen.
-  if (newPassAfter(1)) restore(prev);
-  return backgroundShows;
+  if (thirdPass) play.ClearLast();
+  return play.BackgroundShown();
 }
