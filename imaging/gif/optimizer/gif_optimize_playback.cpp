@@ -11,8 +11,11 @@
 
 namespace {
 
-// Screens beyond this many pixels are not followed: every question then answers "changes".
+// Screens beyond this many pixels are not followed, nor animations that would make the
+// trace copy more than the second bound in whole screens (many frames that go back to the
+// picture before them): every question then answers "changes".
 constexpr int64_t kLargestTracedScreen = int64_t(1) << 26;
+constexpr int64_t kMostCopiedPixels = int64_t(1) << 28;
 
 class TBackgroundScreen {
  public:
@@ -141,6 +144,7 @@ class TBackgroundPlay {
   TBackgroundPlay(TGIFImage& image, std::vector<TRestoreCandidate>& candidates)
       : FFrames(image.Images()),
         FScreen(image.Width(), image.Height()),
+        FScreenPixels(int64_t(image.Width()) * image.Height()),
         FAsked(size_t(FFrames.Count())) {
     for (TRestoreCandidate& c : candidates)
       if (c.Frame >= 0 && c.Frame < FFrames.Count()) FAsked[size_t(c.Frame)].push_back(&c);
@@ -148,15 +152,20 @@ class TBackgroundPlay {
 
   // Shows frame `index`: what the frame shown before leaves, then the frame itself. At the
   // start of a new pass the renderer clears the last frame's area instead of its disposal.
-  void Show(int index, bool newPass) {
+  // False when following it would cost too much.
+  bool Show(int index, bool newPass) {
     if (newPass && ClearOnLoop) FPrevDisposal = dmBackground;
+    const TDisposalMethod disposal = PlayedDisposal(*FFrames.Frames(index));
+    const bool back = FPrev >= 0 && FPrevDisposal == dmPrevious && FHaveSaved;
+    const bool save = disposal == dmPrevious && FPrevDisposal != dmPrevious;
+    FCopied += FScreenPixels * (int(back) + int(save));
+    if (FCopied > kMostCopiedPixels) return false;
     if (FPrev >= 0 && FPrevDisposal == dmBackground)
       Restore(FPrev);
-    else if (FPrev >= 0 && FPrevDisposal == dmPrevious && FHaveSaved)
+    else if (back)
       FScreen.GoBack(FSaved);
-    const TDisposalMethod disposal = PlayedDisposal(*FFrames.Frames(index));
     // The picture before the first of a run of frames that go back to it.
-    if (disposal == dmPrevious && FPrevDisposal != dmPrevious) {
+    if (save) {
       FScreen.Save(FSaved);
       FHaveSaved = true;
     }
@@ -164,6 +173,7 @@ class TBackgroundPlay {
     FShown = FShown || FScreen.AnyShows();
     FPrevDisposal = disposal;
     FPrev = index;
+    return true;
   }
 
   // A new pass follows: were `index` the last frame shown, its area would be cleared now.
@@ -190,6 +200,8 @@ class TBackgroundPlay {
 
   TGIFImageList& FFrames;
   TBackgroundScreen FScreen;
+  int64_t FScreenPixels;
+  int64_t FCopied = 0;  // pixels of whole screens saved and put back so far
   std::vector<std::vector<TRestoreCandidate*>> FAsked;  // per frame
   TBackgroundScreen::TState FSaved;
   bool FHaveSaved = false;
@@ -200,12 +212,18 @@ class TBackgroundPlay {
 
 }  // namespace
 
+namespace {
+
+bool GiveUp(std::vector<TRestoreCandidate>& candidates) {
+  for (TRestoreCandidate& c : candidates) c.Holds = c.HoldsAsLast = false;
+  return true;
+}
+
+}  // namespace
+
 bool TraceBackground(TGIFImage& image, std::vector<TRestoreCandidate>& candidates) {
   const int w = image.Width(), h = image.Height();
-  if (w <= 0 || h <= 0 || int64_t(w) * h > kLargestTracedScreen) {
-    for (TRestoreCandidate& c : candidates) c.Holds = c.HoldsAsLast = false;
-    return true;
-  }
+  if (w <= 0 || h <= 0 || int64_t(w) * h > kLargestTracedScreen) return GiveUp(candidates);
   std::vector<int> shown;  // the renderer skips frames without pixels
   for (int i = 0; i < image.Images().Count(); ++i)
     if (!image.Images().Frames(i)->Empty()) shown.push_back(i);
@@ -216,7 +234,7 @@ bool TraceBackground(TGIFImage& image, std::vector<TRestoreCandidate>& candidate
   TBackgroundPlay play(image, candidates);
   for (int pass = 0; pass < (secondPass ? 2 : 1); ++pass)
     for (size_t k = 0; k < shown.size(); ++k) {
-      play.Show(shown[k], pass > 0 && k == 0);
+      if (!play.Show(shown[k], pass > 0 && k == 0)) return GiveUp(candidates);
       if (ClearOnLoop && (pass == 0 ? secondPass : thirdPass)) play.AskAsLast(shown[k]);
     }
   if (thirdPass) play.ClearLast();
