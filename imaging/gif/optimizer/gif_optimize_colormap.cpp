@@ -253,7 +253,7 @@ void TColorMapOptimizer::KeepBackground() {
   const int limit = FUseTransparency ? 255 : 256;
   if (bound != 0 && FFinalCount < limit) {
     best = FFinalCount;
-    FColorMap[FFinalCount++] = global.Data()[bg];
+    FColorMap[FFinalCount++] = TGIFColor{uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16)};
   }
   FBackgroundIndex = best;
 }
