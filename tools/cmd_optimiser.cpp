@@ -37,7 +37,7 @@ struct TFrameBefore {
   const TGIFFrame* Frame;
   bool Empty;
   bool FullyTransparent;
-  int Delay;
+  int Delay;  // as played: 0 and no graphic control play as the default, held within bounds
 };
 
 std::vector<TFrameBefore> DescribeFrames(TGIFImage& image) {
@@ -50,7 +50,9 @@ std::vector<TFrameBefore> DescribeFrames(TGIFImage& image) {
       clear = std::all_of(f.Data(), f.Data() + f.DataSize(), [t](uint8_t p) { return p == t; });
     }
     TGIFGraphicControlExtension* g = f.GraphicControlExtension();
-    frames.push_back({&f, f.Empty(), clear, g ? g->Delay() : 0});
+    const int delay = g && g->Delay() != 0 ? g->Delay() : DefaultFrameDelay;
+    frames.push_back(
+        {&f, f.Empty(), clear, std::clamp(delay, MinimumFrameDelay, MaximumFrameDelay)});
   }
   return frames;
 }
@@ -60,13 +62,12 @@ void ReportRemovedFrames(const std::vector<TFrameBefore>& before, TGIFImage& ima
   std::unordered_set<const TGIFFrame*> kept;
   for (int i = 0; i < image.Images().Count(); ++i) kept.insert(image.Images().Frames(i));
   for (size_t i = 0; i < before.size(); ++i) {
-    // A frame without pixels or time was never seen: its removal changes nothing.
-    if (kept.count(before[i].Frame) || (before[i].Empty && before[i].Delay == 0)) continue;
+    // A frame without pixels is never shown: its removal changes nothing.
+    if (kept.count(before[i].Frame) || before[i].Empty) continue;
     std::cout << "Trame " << i << " supprimée : "
               << (before[i].FullyTransparent ? "entièrement transparente"
                                              : "identique à ce qui est déjà affiché")
-              << ", délai " << before[i].Delay << " cs"
-              << (i > 0 && before[i].Delay ? " ajouté à la trame précédente" : "") << "\n";
+              << ", délai " << before[i].Delay << " cs ajouté à la trame précédente\n";
   }
 }
 
