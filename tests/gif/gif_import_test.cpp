@@ -533,6 +533,35 @@ TEST(GifImage, OtherPicturesTakeTheFirstFrameThroughABitmap) {
   EXPECT_THROW(png.Assign(empty), EConvertError);
 }
 
+// The clipboard's picture becomes the image: a GIF as it is, a bitmap as its one frame.
+TEST(GifImage, AssignFromTheClipboard) {
+  const TCodecRegistration codecs;
+  TMemoryClipboard store;
+  SetClipboard(&store);
+  TGIFImage source;
+  source.Assign(*IndexedBitmap(pf8bit, 100, 13, 5));
+  source.Add(*IndexedBitmap(pf4bit, 16, 5, 3));
+  TClipboardFormat format = 0;
+  TClipboardData data;
+  std::unique_ptr<TPalette> palette;
+  source.SaveToClipboardFormat(format, data, palette);
+  store.SetData(format, data);
+  TGIFImage image;
+  image.AssignFromClipboard();
+  EXPECT_EQ(Save(image), Save(source));
+  store.Clear();
+  auto bitmap = IndexedBitmap(pf8bit, 50, 6, 4);
+  bitmap->SaveToClipboardFormat(format, data, palette);
+  store.SetData(format, data);
+  image.AssignFromClipboard();
+  ASSERT_EQ(image.Images().Count(), 1);
+  EXPECT_EQ(Decode(Save(image)).Colours[0], BitmapColours(*bitmap));
+  store.Clear();
+  EXPECT_THROW(image.AssignFromClipboard(), EInvalidGraphic);
+  EXPECT_EQ(store.OpenCount(), 0);  // closed again every time
+  SetClipboard(nullptr);
+}
+
 TEST(GifImage, ClipboardFormatCarriesTheFile) {
   const TCodecRegistration codecs;  // the clipboard format is registered with the class
   TGIFImage image;
