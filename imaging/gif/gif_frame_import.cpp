@@ -102,12 +102,9 @@ void TGIFFrame::ImportBitmap(TBitmap& Source) {
     work->Assign(Source);
   } else {
     TColorReduction reduction = FImage ? FImage->ColorReduction() : rmNone;
-    // A copy: the reduction converts the source to 24 bits, which frees the colour table
-    // that a 15-, 16- or 32-bit bitmap may carry, and with it the palette made from it.
-    const std::unique_ptr<TPalette> palette =
-        reduction == rmPalette ? CopyPalette(Source.Palette()) : nullptr;
     work = ReduceBitmapColors(Source, reduction, FImage ? FImage->DitherMode() : dmNearest,
-                              palette.get(), FImage ? FImage->ReductionBits() : 8);
+                              reduction == rmPalette ? Source.Palette() : nullptr,
+                              FImage ? FImage->ReductionBits() : 8);
     bits = work->BitCount();
   }
   AllocatePixels();

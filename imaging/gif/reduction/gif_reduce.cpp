@@ -77,10 +77,14 @@ std::unique_ptr<TBitmap> ReduceBitmapColors(TBitmap& Bitmap, TColorReduction Col
     return result;
   }
   if (int64_t(Bitmap.Width()) * Bitmap.Height() > LargeBitmapPixels) result->SetPixelFormat(pf1bit);
+  // A copy first: the palette given may be the source's own (a 15-, 16- or 32-bit bitmap
+  // can carry a colour table), which converting the source to 24 bits frees.
+  const std::unique_ptr<TPalette> given =
+      ColorReduction == rmPalette ? CopyPalette(Palette) : nullptr;
   TDIBReader reader(Bitmap, pf24bit);
   std::unique_ptr<TPalette> usable;
   std::unique_ptr<TPalette> palette =
-      ReductionPalette(reader, ColorReduction, Palette, ReductionBits, usable);
+      ReductionPalette(reader, ColorReduction, given.get(), ReductionBits, usable);
   std::unique_ptr<TColorLookup> lookup =
       CreateReductionLookup(usable ? usable.get() : palette.get(), ColorReduction);
   if (lookup->Colors() == 0) return result;
