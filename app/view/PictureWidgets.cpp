@@ -92,19 +92,19 @@ void TPictureWidget::SetImage(QImage image) {
 
 void TPictureWidget::Repaint(const std::vector<QRect>& rects) {
   // On a high-density screen the smoothing spreads each picture pixel over the device
-  // pixels of its neighbours: a changed pixel changes them as well.
+  // pixels of its neighbours: a changed pixel changes them as well, and repainting only
+  // its own would leave its old look there (every erased frame as a faint outline).
   const int reach = devicePixelRatioF() == 1.0 ? 0 : 2;
   for (const QRect& r : rects) update(r.adjusted(-reach, -reach, reach, reach));
 }
 
-void TPictureWidget::paintEvent(QPaintEvent*) {
+void TPictureWidget::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   // On high-density screens the picture's pixels are spread over device pixels: smoothly.
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  // Always the whole picture, cut by the paint's clip (a rubber-band move repaints a few
-  // thin strips): drawn alone, a strip would be smoothed with its own border instead of
-  // with its neighbours, and its device pixels would differ from a whole repaint's.
-  if (!FImage.isNull()) painter.drawImage(QPoint(0, 0), FImage);
+  // Only the part asked for: a rubber-band move repaints a few thin strips.
+  const QRect r = event->rect() & FImage.rect();
+  if (!r.isEmpty()) painter.drawImage(r, FImage, r);
 }
 
 // While a button is held Qt keeps sending moves and the release to the widget that got
