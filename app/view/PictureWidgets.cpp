@@ -1,4 +1,5 @@
 // The image controls and image buttons of the window, and the bitmap conversion they use.
+#include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -92,6 +93,13 @@ void TPictureWidget::SetImage(QImage image) {
 
 void TPictureWidget::Repaint(const std::vector<QRect>& rects) {
   for (const QRect& r : rects) update(r);
+}
+
+void TPictureWidget::contextMenuEvent(QContextMenuEvent* event) {
+  if (OnContextMenu)
+    OnContextMenu(event->globalPos());
+  else
+    event->ignore();
 }
 
 void TPictureWidget::paintEvent(QPaintEvent* event) {

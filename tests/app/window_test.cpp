@@ -7,11 +7,15 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTest>
 #include <QTimer>
+#include <cstring>
+#include <fstream>
 
 #include "MainWindow.h"
+#include "codecs.h"
 #include "workspace_support.h"
 
 namespace {
@@ -446,6 +450,54 @@ TEST_F(WindowTest, SaveDialogFilterDecidesTheFormatAndAddsTheDefaultSuffix) {
   written.LoadFromFile(dir.File("maquette.bmp"));
   EXPECT_EQ(written.Width(), 400);
   EXPECT_EQ(window->Form().svgImageSave.FileName, "");
+}
+
+// The open dialog opens wide enough for its path, its size column, its long first filter
+// and the preview beside them (1000 x 560 at least, when the screen has room).
+TEST_F(WindowTest, OpenDialogOpensAtAUsableSize) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  QSize opened;
+  QSize room;
+  WithDialog("", [&](QFileDialog& d) {
+    opened = d.size();
+    room = d.screen()->availableSize();
+    d.reject();
+  });
+  QTest::mouseClick(window->BtnClientPhoto, Qt::LeftButton);
+  EXPECT_GE(opened.width(), std::min(1000, room.width()));
+  EXPECT_GE(opened.height(), std::min(560, room.height()));
+}
+
+// A name typed without extension takes the chosen filter's ("Tout les Fichiers" the
+// dialog's default "bmp"); a typed extension is kept as typed.
+TEST_F(WindowTest, SaveDialogNameWithoutExtensionTakesTheFiltersOwn) {
+  TCodecRegistration codecs;
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  window->Form().btnPersoClick();
+  window->Guarded([this] {
+    window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
+    window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
+    window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
+  });
+  struct Row {
+    int filter;
+    const char* typed;
+    const char* written;
+    const char* magic;
+  };
+  for (const Row& row : {Row{1, "m1", "m1.png", "\x89PNG"}, Row{2, "m2", "m2.jpg", "\xFF\xD8"},
+                         Row{3, "m3", "m3.jpeg", "\xFF\xD8"}, Row{4, "m4", "m4.bmp", "BM"},
+                         Row{5, "m5", "m5.bmp", "BM"}, Row{1, "m6.gif", "m6.gif", "\x89PNG"}}) {
+    WithDialog(dir.File(row.typed),
+               [&](QFileDialog& d) { d.selectNameFilter(d.nameFilters()[row.filter - 1]); });
+    QTest::mouseClick(window->btnExportImage, Qt::LeftButton);
+    ASSERT_TRUE(exceptions.empty()) << exceptions[0];
+    std::ifstream in(dir.File(row.written), std::ios::binary);
+    std::string head(4, '\0');
+    in.read(head.data(), 4);
+    EXPECT_EQ(head.substr(0, std::strlen(row.magic)), row.magic) << row.written;
+  }
 }
 
 }  // namespace
