@@ -2,9 +2,11 @@
 // and button events going through the widgets to the workspace.
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QProcess>
 #include <QScreen>
@@ -498,6 +500,50 @@ TEST_F(WindowTest, SaveDialogNameWithoutExtensionTakesTheFiltersOwn) {
     in.read(head.data(), 4);
     EXPECT_EQ(head.substr(0, std::strlen(row.magic)), row.magic) << row.written;
   }
+}
+
+// The photo's context menu: its French entries in order, each enabled only when it applies;
+// the right button on the product opens it, and an entry chosen there runs.
+TEST_F(WindowTest, ContextMenuOffersWhatAppliesNow) {
+  using TEntries = std::vector<std::pair<std::string, bool>>;
+  auto entries = [this] {
+    TEntries shown;
+    const std::unique_ptr<QMenu> menu = window->MakeContextMenu();
+    for (QAction* a : menu->actions()) shown.emplace_back(a->text().toStdString(), a->isEnabled());
+    return shown;
+  };
+  auto expected = [](bool placed, bool undo) {
+    return TEntries{{"Perspective", placed},
+                    {"Fixer le produit sur la photo", placed},
+                    {"Annuler\tCtrl+Z", undo},
+                    {"Rétablir\tCtrl+Maj+Z", false},
+                    {"Exporter en pleine résolution…", placed}};
+  };
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  EXPECT_EQ(entries(), expected(false, false));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));  // a step that can be undone
+  EXPECT_EQ(entries(), expected(false, true));
+  window->Guarded([this] {
+    window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
+    window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
+    window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
+  });
+  EXPECT_EQ(entries(), expected(true, true));
+
+  QStringList opened;
+  window->ContextMenuHook = [&opened](QMenu& menu) {
+    for (QAction* a : menu.actions()) opened << a->text();
+    QTimer::singleShot(0, &menu, [&menu] {
+      menu.actions()[1]->trigger();  // "Fixer le produit sur la photo"
+      menu.close();
+    });
+  };
+  const QPoint at(5, 5);
+  QContextMenuEvent event(QContextMenuEvent::Mouse, at, window->ImgProduit->mapToGlobal(at));
+  QApplication::sendEvent(window->ImgProduit, &event);
+  EXPECT_EQ(opened.size(), 5);
+  EXPECT_EQ(window->Form().fixedProducts.size(), 1u);
+  EXPECT_FALSE(window->ImgProduit->isVisible());
 }
 
 }  // namespace
