@@ -115,6 +115,45 @@ TEST_F(MockupTest, UndoAfterResizeAndFiftySteps) {
   EXPECT_EQ(f.ImgProduit.Left, left);
 }
 
+// The corner handles: a handle follows the mouse unless the shape would fold, a press on
+// the product drags the whole shape (snapped back by its bounding box), Escape or a press
+// beside the product ends the mode and gives the left button back to the frame.
+TEST_F(MockupTest, CornerHandles) {
+  TFrmModulePhoto& f = ws.Form;
+  ws.Frame(100, 200, 200, 300);
+  EXPECT_FALSE(f.CornerMouseDown(mbLeft, 100, 200));  // no handles yet
+  f.BeginPerspective();
+  ASSERT_TRUE(f.InPerspectiveMode());
+  auto corner = [&](int i) { return f.ProductCornersInWindow()[size_t(i)]; };
+  // Top-left corner dragged from (100, 200) by (20, 10).
+  ASSERT_TRUE(f.CornerMouseDown(mbLeft, 101, 199));
+  f.CornerMouseMove(121, 209);
+  EXPECT_EQ(corner(0).X, 120);
+  EXPECT_EQ(corner(0).Y, 210);
+  f.CornerMouseMove(191, 289);  // past the opposite corner: a folded shape, refused
+  EXPECT_EQ(corner(0).X, 120);
+  f.CornerMouseUp(mbLeft, 191, 289);
+  EXPECT_TRUE(f.productInPerspective);
+  EXPECT_EQ(f.ImgProduit.Left, 100);  // the bounding box: bottom-left still at x = 100
+  EXPECT_EQ(f.ImgProduit.Top, 200);   // top-right still at y = 200
+
+  // A press inside the product is the usual drag: the whole shape moves, and released past
+  // the left edge of the photo its bounding box is put back on it.
+  EXPECT_FALSE(f.CornerMouseDown(mbLeft, 150, 250));
+  ws.Drag(50, 50, {{-60, 0}, {-60, 0}, {0, 0}});
+  EXPECT_EQ(f.ImgProduit.Left, 0);
+  EXPECT_EQ(corner(0).X, 20);
+  EXPECT_EQ(corner(3).X, 0);
+
+  EXPECT_TRUE(ws.Form.FormKeyDown(vkEscape, 0));
+  EXPECT_FALSE(f.InPerspectiveMode());
+  f.BeginPerspective();
+  EXPECT_TRUE(f.CornerMouseDown(mbLeft, 500, 500));  // beside the product: only ends the mode
+  EXPECT_FALSE(f.InPerspectiveMode());
+  EXPECT_FALSE(f.isDrawing);
+  EXPECT_EQ(corner(0).X, 20);  // the shape stays
+}
+
 // Two fixed products (one in perspective) and a third placed one are in the export at
 // display size and in the one at the photo's own size, where each lies at its place
 // scaled by photo width / display width.
