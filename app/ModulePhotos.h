@@ -209,6 +209,8 @@ struct TMockupScene {
   const std::vector<TMockupProduct>* Fixed = nullptr;  // drawn in order; may be null
   std::vector<int> Notices;                            // stamps in order: 1 white, 2 black
   const TMockupProduct* Placed = nullptr;              // drawn last; null when none is shown
+  // The target already holds the photo at this scale (drawn over in place).
+  bool PhotoDrawn = false;
 };
 
 // THE drawing of the mock-up at any scale, free of any toolkit: the photo stretched over a

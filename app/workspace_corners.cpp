@@ -1,4 +1,4 @@
-// The placed product in perspective (its corner handles) and fixing it on the photo.
+// The placed product's corner handles (perspective) and fixing the product on the photo.
 // The handles are a mode opened from the context menu: only there does the left button
 // do something the window's first design did not.
 #include <algorithm>

@@ -65,18 +65,27 @@ const TGraphicClass& ExportClass(const std::string& ext) {
   return *cls;
 }
 
-// A JPEG photo gives back its decoded pixels (it keeps its compressed data and decodes
-// again at the next refit), so that a full-resolution export holds one photo-sized
-// bitmap fewer while it encodes.
-void ReleaseDecodedPhoto(TPicture& photo) {
-  auto* jpeg = dynamic_cast<TJPEGImage*>(photo.Graphic());
-  if (!jpeg || !jpeg->JPEGData().Data()) return;
+// A JPEG photo that has not been decoded yet, over the same compressed data.
+std::unique_ptr<TJPEGImage> UndecodedCopy(TJPEGImage& jpeg) {
   // The stream is only read (its size is not a const operation of the class).
-  auto& data = const_cast<TMemoryStream&>(*jpeg->JPEGData().Data());
+  auto& data = const_cast<TMemoryStream&>(*jpeg.JPEGData().Data());
   auto fresh = std::make_unique<TJPEGImage>();
   TReadOnlyMemoryStream bytes(data.Memory(), size_t(data.Size()));
   fresh->LoadFromStream(bytes);
-  photo.SetGraphicOwned(std::move(fresh));
+  return fresh;
+}
+
+// The client photo's own decoded pixels when they can take the mock-up in place: a JPEG
+// (always opaque) decoded at its full size in 24 bits.
+TBitmap* DecodedInPlace(TGraphic* photo) {
+  auto* jpeg = dynamic_cast<TJPEGImage*>(photo);
+  if (!jpeg || !jpeg->JPEGData().Data() || jpeg->Scale() != jsFullSize) return nullptr;
+  TBitmap* decoded = jpeg->Bitmap();
+  if (!decoded || decoded->PixelFormat() != pf24bit ||
+      decoded->Width() != jpeg->JPEGData().Width() ||
+      decoded->Height() != jpeg->JPEGData().Height())
+    return nullptr;
+  return decoded;
 }
 
 }  // namespace
@@ -125,16 +134,37 @@ void TFrmModulePhoto::ExportFullResolution() {
   const std::string ext = ExportExtension(svgImageSave.FilterIndex);
   const TGraphicClass& cls = ExportClass(ext);
   const TBusyScope busy(FHost);
-  std::unique_ptr<TBitmap> full = CombineFullResolution();
-  ReleaseDecodedPhoto(*clientPhoto);
-  if (ext == ".bmp") {
-    full->SaveToFile(svgImageSave.FileName);  // the bitmap is its own file: no copy
+  TPicture holder;
+  holder.SetGraphicOwned(cls.Create());
+  // A bitmap is its own file: written as it is, without a copy.
+  const bool asBitmap = ext == ".bmp";
+  auto take = [&](TBitmap& composed) {
+    if (asBitmap)
+      composed.SaveToFile(svgImageSave.FileName);
+    else
+      holder.Graphic()->Assign(composed);
+  };
+  if (TBitmap* decoded = DecodedInPlace(clientPhoto->Graphic())) {
+    // The mock-up is drawn over the photo's own decoded pixels, so that no second
+    // photo-sized bitmap is made; the photo is then put back undecoded (it decodes again
+    // when next drawn), whatever happens.
+    std::unique_ptr<TGraphic> untouched =
+        UndecodedCopy(static_cast<TJPEGImage&>(*clientPhoto->Graphic()));
+    struct TPutBack {
+      TPicture& Photo;
+      std::unique_ptr<TGraphic>& Untouched;
+      ~TPutBack() { Photo.SetGraphicOwned(std::move(Untouched)); }
+    };
+    const TPutBack putBack{*clientPhoto, untouched};
+    TMockupScene scene = Scene(true);
+    scene.PhotoDrawn = true;
+    RenderMockup(scene, *decoded, decoded->Width(), decoded->Height());
+    take(*decoded);
   } else {
-    TPicture holder;
-    holder.SetGraphicOwned(cls.Create());
-    holder.Graphic()->Assign(*full);
-    full.reset();
-    holder.Graphic()->SaveToFile(svgImageSave.FileName);
+    std::unique_ptr<TBitmap> full = CombineFullResolution();
+    take(*full);
   }
+  // The composed pixels are gone by now: only the picture being written remains.
+  if (!asBitmap) holder.Graphic()->SaveToFile(svgImageSave.FileName);
   svgImageSave.FileName.clear();
 }

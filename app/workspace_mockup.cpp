@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ModulePhotos.h"
+#include "jpeg.h"
 
 namespace {
 
@@ -72,11 +73,18 @@ void StampNotice(TCanvas& canvas, int notice, int x, int y, int points) {
 void RenderMockup(const TMockupScene& scene, TBitmap& target, int width, int height, int originX,
                   int originY) {
   if (target.Empty() || width <= 0 || height <= 0) return;
-  // White first: a photo with transparency shows white through it, never older pixels.
-  FillPixels(target.View(), Rect(0, 0, target.Width(), target.Height()), clWhite);
+  // White first: a photo with transparency shows white through it, never older pixels. A
+  // JPEG is opaque and covers the whole picture, so its fill would only cost time.
+  const TRect all = Rect(0, 0, target.Width(), target.Height());
+  const TRect photoArea = Rect(-originX, -originY, width - originX, height - originY);
+  if (!scene.PhotoDrawn) {
+    if (!scene.Photo || scene.Photo->Empty() || !dynamic_cast<TJPEGImage*>(scene.Photo) ||
+        !(IntersectRect(all, photoArea) == all))
+      FillPixels(target.View(), all, clWhite);
+    if (!scene.Photo || scene.Photo->Empty()) return;
+    target.Canvas().StretchDraw(photoArea, *scene.Photo);
+  }
   if (!scene.Photo || scene.Photo->Empty()) return;
-  target.Canvas().StretchDraw(Rect(-originX, -originY, width - originX, height - originY),
-                              *scene.Photo);
   const double sx = double(width) / scene.Photo->Width();
   const double sy = double(height) / scene.Photo->Height();
   if (scene.Fixed)

@@ -252,6 +252,19 @@ TEST(MockupPhotoTest, FullResolutionScaledDownMatchesTheDisplayExport) {
   std::printf("PSNR of the full-resolution export scaled to %d x %d: %.2f dB\n", down.Width(),
               down.Height(), psnr);
   EXPECT_GE(psnr, 30.0);
+
+  // The export draws over the JPEG's own decoded pixels: the file holds the same mock-up,
+  // and the photo itself is untouched afterwards (a refit shows it as before).
+  const auto displayBefore = Copy(f.DisplayBitmap());
+  TTempDir dir;
+  ws.Host.NextSave = dir.File("pleine.bmp");
+  ws.Host.NextSaveFilter = 4;
+  f.ExportFullResolution();
+  TBitmap written;
+  written.LoadFromFile(dir.File("pleine.bmp"));
+  EXPECT_TRUE(SamePixels(written, *full));
+  f.FitClientPhoto();
+  EXPECT_TRUE(SamePixels(*f.DisplayBitmap(), *displayBefore));
 }
 
 }  // namespace
