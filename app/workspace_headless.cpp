@@ -87,6 +87,7 @@ TComposerResult RunComposerJob(const TComposerJob& job) {
         if (p->ProductPath != form.productPath) {
           host.OpenFileName = p->ProductPath;
           form.btnProduitPhotoClick();
+          if (form.productPath != p->ProductPath) return Refused(host.LastMessage);
         }
       }
       form.ImgPhotoMaisonMouseDown(mbLeft, ssLeft, p->X1, p->Y1);
