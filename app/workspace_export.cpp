@@ -75,6 +75,15 @@ std::unique_ptr<TJPEGImage> UndecodedCopy(TJPEGImage& jpeg) {
   return fresh;
 }
 
+}  // namespace
+
+void ReleaseDecodedPixels(TPicture& picture) {
+  auto* jpeg = dynamic_cast<TJPEGImage*>(picture.Graphic());
+  if (jpeg && jpeg->JPEGData().Data()) picture.SetGraphicOwned(UndecodedCopy(*jpeg));
+}
+
+namespace {
+
 // The client photo's own decoded pixels when they can take the mock-up in place: a JPEG
 // (always opaque) decoded at its full size in 24 bits.
 TBitmap* DecodedInPlace(TGraphic* photo) {

@@ -26,3 +26,8 @@ class TFrmModulePhoto::TStep {
   TFrmModulePhoto& FForm;
   std::unique_ptr<TMockupState> FBefore;
 };
+
+// A JPEG picture gives back its decoded pixels (it keeps its compressed data and decodes
+// again when next drawn): photos kept only for undo hold their file's bytes, not 3 bytes
+// a pixel. Any other picture stays as it is.
+void ReleaseDecodedPixels(TPicture& picture);

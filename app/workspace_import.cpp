@@ -61,6 +61,8 @@ void TFrmModulePhoto::BtnClientPhotoClick() {
     throw;
   }
   EndPerspective();
+  // The previous photo now lives on for undo only.
+  if (loaded && loaded->Graphic()) ReleaseDecodedPixels(*loaded);
   ImgProduit.Visible = false;
   ImgPhotoMaison.Enabled = true;
   btnEffClient.Enabled = true;
