@@ -17,7 +17,10 @@ struct TPointD {
 using TQuad = std::array<TPointD, 4>;
 
 // True when the corners, in this order, make a convex quadrilateral of positive area,
-// neither crossed nor concave; only such a shape can be drawn without gaps or folds.
+// neither crossed nor concave (nor with three corners in a line, nor with a corner that is
+// not a finite number); only such a shape can be drawn without gaps or folds. Either
+// turning direction is convex: corners going round the other way draw the picture
+// mirrored.
 bool IsConvexQuad(const TQuad& quad);
 
 // The smallest pixel rectangle that holds every pixel the quadrilateral touches.
@@ -27,7 +30,8 @@ TRect QuadBounds(const TQuad& quad);
 TQuad QuadFromRect(const TRect& rect);
 
 // A picture made ready for drawing in perspective, once, then reused by every redraw:
-// its pixels with their coverage, as the picture's own drawing composes them.
+// its pixels with their coverage, as the picture's own drawing composes them (it is drawn
+// over black and over white). Raises EOutOfResources past the framework's size budget.
 class TWarpSource {
  public:
   explicit TWarpSource(TGraphic& picture);
@@ -48,6 +52,7 @@ class TWarpSource {
 
 // Composes source onto the 24-bit target through the projective mapping of its rectangle
 // onto quad, touching only pixels inside clip (target coordinates). A quadrilateral that
-// IsConvexQuad refuses draws nothing.
+// IsConvexQuad refuses draws nothing. A 32-bit target is composed likewise, alpha byte
+// included; any other format raises EInvalidGraphicOperation.
 void DrawPerspective(TBitmap& target, const TWarpSource& source, const TQuad& quad,
                      const TRect& clip);

@@ -271,34 +271,32 @@ std::vector<TTap> TentTaps(int n, int m) {
   return taps;
 }
 
-// The next smaller level, filtered through the tent both ways.
+// The next smaller level, filtered through the tent both ways: each of its rows from the
+// rows it covers (one row of floats at a time, whatever the picture's size), then
+// across.
 TLevel HalveLevel(const TLevel& from) {
   const int width = std::max(1, from.Width / 2), height = std::max(1, from.Height / 2);
   TLevel to = NewLevel(width, height);
   const std::vector<TTap> across = TentTaps(from.Width, width);
   const std::vector<TTap> down = TentTaps(from.Height, height);
-  std::vector<float> rows(size_t(width) * 4 * size_t(from.Height));
-  for (int y = 0; y < from.Height; ++y) {
-    const uint32_t* src = from.Row(y);
-    float* out = rows.data() + size_t(y) * size_t(width) * 4;
-    for (int x = 0; x < width; ++x) {
-      const TTap& t = across[size_t(x)];
-      float sum[4] = {};
-      for (size_t k = 0; k < t.Weights.size(); ++k) {
-        const uint32_t p = src[size_t(t.First) + k];
-        for (int c = 0; c < 4; ++c) sum[c] += t.Weights[k] * float((p >> (8 * c)) & 0xFF);
-      }
-      std::copy_n(sum, 4, out + 4 * x);
-    }
-  }
+  std::vector<float> column(size_t(from.Width) * 4);
   for (int y = 0; y < height; ++y) {
     const TTap& t = down[size_t(y)];
+    std::fill(column.begin(), column.end(), 0.0f);
+    for (size_t k = 0; k < t.Weights.size(); ++k) {
+      const uint32_t* src = from.Row(t.First + int(k));
+      const float w = t.Weights[k];
+      for (int x = 0; x < from.Width; ++x)
+        for (int c = 0; c < 4; ++c)
+          column[4 * size_t(x) + size_t(c)] += w * float((src[x] >> (8 * c)) & 0xFF);
+    }
     uint32_t* dst = to.Row(y);
     for (int x = 0; x < width; ++x) {
+      const TTap& h = across[size_t(x)];
       float sum[4] = {};
-      for (size_t k = 0; k < t.Weights.size(); ++k) {
-        const float* p = rows.data() + (size_t(t.First) + k) * size_t(width) * 4 + 4 * size_t(x);
-        for (int c = 0; c < 4; ++c) sum[c] += t.Weights[k] * p[c];
+      for (size_t k = 0; k < h.Weights.size(); ++k) {
+        const float* p = column.data() + (size_t(h.First) + k) * 4;
+        for (int c = 0; c < 4; ++c) sum[c] += h.Weights[k] * p[c];
       }
       uint32_t v = 0;
       for (int c = 0; c < 4; ++c) v |= uint32_t(std::min(255.0f, sum[c] + 0.5f)) << (8 * c);
