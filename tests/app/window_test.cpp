@@ -546,4 +546,43 @@ TEST_F(WindowTest, ContextMenuOffersWhatAppliesNow) {
   EXPECT_FALSE(window->ImgProduit->isVisible());
 }
 
+// The corner handles through the window: the left button on a handle moves that corner
+// (the press lands on the photo or on the product, whichever lies under it), Escape ends
+// the handles, and the left button is the frame's again.
+TEST_F(WindowTest, CornerHandlesTakeTheLeftButtonUntilEscape) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  TFrmModulePhoto& f = window->Form();
+  window->Guarded([&f] {
+    f.btnPersoClick();
+    f.ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
+    f.ImgPhotoMaisonMouseMove(ssLeft, 300, 350);
+    f.ImgPhotoMaisonMouseUp(mbLeft, 0, 300, 350);
+  });
+  const std::unique_ptr<QMenu> menu = window->MakeContextMenu();
+  menu->actions()[0]->trigger();  // "Perspective"
+  ASSERT_TRUE(f.InPerspectiveMode());
+  EXPECT_TRUE(window->Handles->isVisible());
+  // Bottom-right corner (300, 350): just outside the product control, on the photo.
+  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(300, 350));
+  QTest::mouseMove(window->ImgPhotoMaison, QPoint(320, 340));
+  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(320, 340));
+  EXPECT_EQ(f.ProductCornersInWindow()[2].X, 320);
+  EXPECT_EQ(f.ProductCornersInWindow()[2].Y, 340);
+  // Top-left corner (200, 250): on the product control.
+  // (QTest takes the point (0, 0) for the widget's centre: the press is one pixel in.)
+  QTest::mousePress(window->ImgProduit, Qt::LeftButton, {}, QPoint(1, 1));
+  QTest::mouseMove(window->ImgProduit, QPoint(11, 6));
+  QTest::mouseRelease(window->ImgProduit, Qt::LeftButton, {}, QPoint(11, 6));
+  EXPECT_EQ(f.ProductCornersInWindow()[0].X, 210);
+  EXPECT_EQ(f.ProductCornersInWindow()[0].Y, 255);
+  QTest::keyClick(window->cbMention, Qt::Key_Escape);
+  EXPECT_FALSE(f.InPerspectiveMode());
+  EXPECT_FALSE(window->Handles->isVisible());
+  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(400, 400));
+  EXPECT_TRUE(f.isDrawing);
+  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(400, 400));
+  EXPECT_EQ(f.ProductCornersInWindow()[0].X, 210);  // the shape stays
+}
+
 }  // namespace
