@@ -599,8 +599,7 @@ void DrawPerspective(TBitmap& target, const TWarpSource& source, const TQuad& qu
   const auto& m = inv.M;
   const int width = area.Width();
   std::vector<float> acc(size_t(width) + 2, 0.0f);
-  // As long as acc: a row's changes, and so its coverages, may reach width + 2.
-  std::vector<uint16_t> coverage(size_t(width) + 2);
+  std::vector<uint16_t> coverage(acc.size());
   for (int y = 0; y < area.Height(); ++y) {
     int from = width + 1, to = -1;
     AccumulateRow(poly, y, acc.data(), width, from, to);
