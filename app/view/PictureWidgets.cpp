@@ -1,4 +1,5 @@
 // The image controls and image buttons of the window, and the bitmap conversion they use.
+#include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -96,6 +97,13 @@ void TPictureWidget::Repaint(const std::vector<QRect>& rects) {
   // its own would leave its old look there (every erased frame as a faint outline).
   const int reach = devicePixelRatioF() == 1.0 ? 0 : 2;
   for (const QRect& r : rects) update(r.adjusted(-reach, -reach, reach, reach));
+}
+
+void TPictureWidget::contextMenuEvent(QContextMenuEvent* event) {
+  if (OnContextMenu)
+    OnContextMenu(event->globalPos());
+  else
+    event->ignore();
 }
 
 void TPictureWidget::paintEvent(QPaintEvent* event) {
