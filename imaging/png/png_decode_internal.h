@@ -24,3 +24,6 @@ TRowConverter ChooseRowConverter(int colorType, int bitDepth, bool interlaced, b
 // against prior (same layout, all zero for the first row). Unknown filter types leave the
 // row as it is.
 void UnfilterPngRow(uint8_t* row, const uint8_t* prior, size_t rowBytes, size_t offset);
+
+// Running Adler-32 (the zlib stream's check) of `length` more bytes; it starts at 1.
+uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t length);

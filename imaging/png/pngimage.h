@@ -13,6 +13,7 @@
 //                           resources, registration with the picture registry
 //   png_header.cpp          TChunkIHDR: header record, image buffers, CreateBlank
 //   png_decode.cpp          TChunkIDAT decoding: inflate across IDAT chunks, row loops
+//   png_decode_adler.cpp    Adler-32 of the inflated data (the zlib stream's check)
 //   png_decode_filters.cpp  reverse of the five row filters
 //   png_decode_rows.cpp     row converters from PNG rows into the image buffers
 //   png_ancillary.cpp       PLTE, tRNS, gAMA, pHYs, tIME chunks

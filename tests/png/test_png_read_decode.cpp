@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "png_decode_internal.h"
+#include "png_internal.h"
 #include "png_read_test_util.h"
 
 using namespace pngr;
@@ -249,6 +251,28 @@ TEST(PngDecode, DamagedImageData) {
     EXPECT_EQ(m.substr(m.size() - 15), "data error (-3)");
     EXPECT_NE(m.find("\r\n Description: "), std::string::npos);
   }
+  // The stream's Adler-32, read when the stream ends before the rows do (four rows here),
+  // in one chunk or spread over several: a sound one loads, a wrong one is refused.
+  const Bytes short4 = Compress(Bytes(raw.begin(), raw.begin() + 4 * 17));
+  for (size_t piece : {size_t(1) << 20, size_t(1), size_t(3)}) {
+    for (bool wrong : {false, true}) {
+      Bytes stream = short4;
+      if (wrong) stream.back() ^= 1;
+      const Bytes file =
+          Concat({Signature(), Ihdr(16, 16, 8, 0), IdatChunks(stream, piece), Chunk("IEND", {})});
+      TPngImage image;
+      if (!wrong) {
+        EXPECT_NO_THROW(Load(image, file)) << piece;
+        continue;
+      }
+      try {
+        Load(image, file);
+        ADD_FAILURE() << "no error, pieces of " << piece;
+      } catch (const EPNGZLIBError& e) {
+        EXPECT_EQ(e.Message().substr(e.Message().size() - 15), "data error (-3)");
+      }
+    }
+  }
   // Image data continuing into another chunk.
   const Bytes head(data.begin(), data.begin() + 20), tail(data.begin() + 20, data.end());
   TPngImage missing;
@@ -267,6 +291,24 @@ TEST(PngDecode, DamagedImageData) {
   EXPECT_THROW(Load(needDict, Concat({Signature(), Ihdr(16, 16, 8, 0), Chunk("IDAT", dict),
                                       Chunk("IEND", {})})),
                EPNGZLIBError);
+}
+
+// The chunk CRC and the stream's Adler-32 have faster routines of their own for long runs.
+TEST(PngDecode, ChecksumsAgreeWithZlib) {
+  const Bytes data = RandomBytes(1 << 20, 11);
+  std::mt19937 random(12);
+  std::vector<size_t> lengths;
+  for (size_t n = 0; n < 1100; ++n) lengths.push_back(n);
+  lengths.push_back(data.size() - 3);
+  for (size_t n : lengths) {
+    const size_t from = n % 4;
+    const uint32_t start = uint32_t(random());
+    const uint8_t* p = data.data() + from;
+    const uint32_t crc = ~uint32_t(crc32(~start & 0xFFFFFFFFu, p, uInt(n)));
+    ASSERT_EQ(UpdateCrc(start, p, n), crc) << n;
+    const uint32_t adler = (start % 65521) | ((start >> 16) % 65521) << 16;
+    ASSERT_EQ(Adler32(adler, p, n), uint32_t(adler32(adler, p, uInt(n)))) << n;
+  }
 }
 
 TEST(PngDecode, ShortImageDataKeepsTheRowsDecodedSoFar) {
