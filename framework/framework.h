@@ -500,6 +500,11 @@ class TGraphic {
   // pixels in place of a drawn copy: an unscaled draw on a true-colour bitmap gives each
   // pixel the colour the view holds. Valid until the picture changes.
   virtual bool OpaquePixels(TPixelView& view);
+  // Whether Draw keeps to the canvas's bounds at a cost in proportion to the part of the
+  // rectangle on the canvas, and gives each pixel there what one draw of the whole would.
+  // A caller may then draw the picture band by band, each band on a short bitmap with the
+  // rectangle moved up, instead of on one full-size bitmap. False by default.
+  virtual bool DrawsInBands() const { return false; }
 
   virtual int Width() const = 0;
   virtual int Height() const = 0;

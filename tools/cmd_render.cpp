@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
 
 #include "commands.h"
 #include "framework.h"
@@ -103,15 +104,37 @@ void SwapRedBlue(const uint8_t* s, uint8_t* d, size_t n) {
   SwapRedBluePlain(s, d, n, 0);
 }
 
-// A picture as a binary PPM: the rows of a pixel view, any format, each converted to
-// blue, green, red as an unscaled draw on a 24-bit bitmap would convert it. Being a
-// TGraphic it is saved like every export, through a temporary file renamed over the
-// target once complete.
+// A picture as a binary PPM: rows of any format, each converted to blue, green, red as an
+// unscaled draw on a 24-bit bitmap would convert it, then written red first. The rows come
+// band by band from a source, which either hands out parts of one pixel view or draws each
+// band just before it is written. Being a TGraphic it is saved like every export, through
+// a temporary file renamed over the target once complete.
 class TPpmImage : public TGraphic {
  public:
+  // Rows top to top + count - 1 of the picture; count is at most BandRows().
+  using TBandSource = std::function<TPixelView(int top, int count)>;
+
   static const char* StaticClassName() { return "TPpmImage"; }
   const TGraphicClass& ClassType() const override { return ClassOf<TPpmImage>(); }
-  void SetPixels(const TPixelView& view) { FView = view; }
+
+  // Rows go out in bands of about 256 KiB: far fewer system calls than one per row, and a
+  // band drawn just before it is written is still in the processor's cache.
+  static int BandRows(int width) {
+    return int(std::max<size_t>(1, (size_t(256) << 10) / (size_t(width) * 3)));
+  }
+  void SetPixels(const TPixelView& view) {
+    SetBands(view.Width, view.Height, [view](int top, int count) {
+      TPixelView band = view;
+      band.Bits = view.Row(top);
+      band.Height = count;
+      return band;
+    });
+  }
+  void SetBands(int width, int height, TBandSource source) {
+    FWidth = width;
+    FHeight = height;
+    FSource = std::move(source);
+  }
 
   void Draw(TCanvas&, const TRect&) override {}
   void LoadFromStream(TStream&) override {
@@ -119,36 +142,38 @@ class TPpmImage : public TGraphic {
   }
   void SaveToStream(TStream& out) override {
     const std::string header =
-        "P6\n" + std::to_string(FView.Width) + " " + std::to_string(FView.Height) + "\n255\n";
+        "P6\n" + std::to_string(FWidth) + " " + std::to_string(FHeight) + "\n255\n";
     out.WriteBuffer(header.data(), int64_t(header.size()));
-    const size_t rowBytes = size_t(FView.Width) * 3;
-    // Rows go out in blocks of about 256 KiB: far fewer system calls than one per row.
-    const int blockRows = int(std::max<size_t>(1, (size_t(256) << 10) / rowBytes));
-    std::vector<uint8_t> block(rowBytes * size_t(std::min(blockRows, FView.Height)));
+    const size_t rowBytes = size_t(FWidth) * 3;
+    const int bandRows = BandRows(FWidth);
+    std::vector<uint8_t> block(rowBytes * size_t(std::min(bandRows, FHeight)));
     TBitmap scratch;  // one converted row, for views that are not 24-bit
-    if (FView.BitCount != 24) {
-      scratch.SetPixelFormat(pf24bit);
-      scratch.SetSize(FView.Width, 1);
-    }
-    for (int y = 0; y < FView.Height; y += blockRows) {
-      const int rows = std::min(blockRows, FView.Height - y);
+    for (int y = 0; y < FHeight; y += bandRows) {
+      const int rows = std::min(bandRows, FHeight - y);
+      const TPixelView band = FSource(y, rows);
       for (int j = 0; j < rows; ++j) {
-        const uint8_t* bgr = FView.Row(y + j);
-        if (FView.BitCount != 24) {
-          BitBlt(scratch.View(), 0, 0, FView, TRect{0, y + j, FView.Width, y + j + 1});
+        const uint8_t* bgr = band.Row(j);
+        if (band.BitCount != 24) {
+          if (scratch.Empty()) {
+            scratch.SetPixelFormat(pf24bit);
+            scratch.SetSize(FWidth, 1);
+          }
+          BitBlt(scratch.View(), 0, 0, band, TRect{0, j, FWidth, j + 1});
           bgr = scratch.GetScanline(0);
         }
-        SwapRedBlue(bgr, block.data() + size_t(j) * rowBytes, size_t(FView.Width));
+        SwapRedBlue(bgr, block.data() + size_t(j) * rowBytes, size_t(FWidth));
       }
       out.WriteBuffer(block.data(), int64_t(rowBytes * size_t(rows)));
     }
   }
-  int Width() const override { return FView.Width; }
-  int Height() const override { return FView.Height; }
-  bool Empty() const override { return !FView.Valid(); }
+  int Width() const override { return FWidth; }
+  int Height() const override { return FHeight; }
+  bool Empty() const override { return FWidth <= 0 || FHeight <= 0 || !FSource; }
 
  private:
-  TPixelView FView;
+  int FWidth = 0;
+  int FHeight = 0;
+  TBandSource FSource;
 };
 
 // Plays a GIF animation on the target: the first draw shows the first frame, then each
@@ -192,6 +217,19 @@ int CmdRender(const TArgs& args) {
     // Drawn at its own size, an opaque picture is its own pixels: they are written as
     // they are, without a drawn copy.
     ppm.SetPixels(own);
+  } else if (o.Steps < 0 && graphic.DrawsInBands()) {
+    // Each band is drawn over the background just before it is written, on one short
+    // bitmap: no full-size copy is made, filled and read back.
+    target.SetPixelFormat(pf24bit);
+    target.SetSize(o.Width, std::min(TPpmImage::BandRows(o.Width), o.Height));
+    ppm.SetBands(o.Width, o.Height, [&](int top, int count) {
+      TCanvas& canvas = target.Canvas();
+      canvas.Brush.Color = o.Background;
+      canvas.Brush.Style = bsSolid;
+      canvas.FillRect(Rect(0, 0, o.Width, count));
+      graphic.Draw(canvas, Rect(0, -top, o.Width, o.Height - top));
+      return target.View();
+    });
   } else {
     target.SetPixelFormat(pf24bit);
     target.SetSize(o.Width, o.Height);

@@ -127,6 +127,10 @@ bool TPngImage::OpaquePixels(TPixelView& view) {
   return view.Valid();
 }
 
+bool TPngImage::DrawsInBands() const {
+  return HasPixels(*this) && TransparencyMode() == ptmPartial;
+}
+
 void TPngImage::DrawWithAlpha(TBitmap& target, const TRect& rect) {
   if (rect.Width() == 0 || rect.Height() == 0 || !HasPixels(*this)) return;
   // The image is not mirrored by a rectangle given right to left or bottom to top.

@@ -510,6 +510,8 @@ class TPngImage : public TGraphic {
   void AssignTo(TGraphic& dest) override;  // drawing side
   // The pixel buffer, for an image drawn without transparency.
   bool OpaquePixels(TPixelView& view) override;  // drawing side
+  // True for partial transparency: the composition covers only the rows on the canvas.
+  bool DrawsInBands() const override;  // drawing side
   int Width() const override;
   int Height() const override;
   void SetWidth(int value) override;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -65,6 +66,32 @@ std::string PpmPixels(const std::string& ppm, int& w, int& h) {
   EXPECT_EQ(magic, "P6");
   EXPECT_EQ(maxval, 255);
   return ppm.substr(size_t(in.tellg()));
+}
+
+// A plain 8-bit RGB + alpha PNG file with unfiltered rows, made here with zlib.
+std::string RgbaPng(int w, int h, uint8_t (*sample)(int x, int y, int channel)) {
+  std::string rows;
+  for (int y = 0; y < h; ++y) {
+    rows += '\0';
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < 4; ++c) rows += char(sample(x, y, c));
+  }
+  std::string packed(compressBound(uLong(rows.size())), '\0');
+  uLongf size = uLongf(packed.size());
+  compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+           reinterpret_cast<const Bytef*>(rows.data()), uLong(rows.size()));
+  packed.resize(size);
+  auto be32 = [](uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+  };
+  auto chunk = [&](const std::string& name, const std::string& data) {
+    const std::string body = name + data;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()));
+    return be32(uint32_t(data.size())) + body + be32(uint32_t(crc));
+  };
+  const std::string ihdr = be32(uint32_t(w)) + be32(uint32_t(h)) + std::string("\x08\x06\0\0\0", 5);
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", packed) +
+         chunk("IEND", "");
 }
 
 }  // namespace
@@ -290,5 +317,40 @@ TEST_F(Tool, RenderAtOwnSizeMatchesTheDrawnPicture) {
         ASSERT_EQ(own.substr((size_t(y) * w + x) * 3, 3),
                   big.substr((size_t(2 * y) * 2 * w + 2 * x) * 3, 3))
             << c.File << " " << x << "," << y;
+  }
+}
+
+// A picture with partial transparency is composed over the background one band of rows
+// after another: a tall one, at its own size and halved, shows every pixel as the formula
+// of the composition gives it, across the bands.
+TEST_F(Tool, RenderComposesTallTransparentPicturesEverywhere) {
+  const std::string help = Run("--help").Out;
+  if (help.find(".PNG") == std::string::npos && help.find(".png") == std::string::npos)
+    GTEST_SKIP() << "no PNG codec in this build";
+  const int w = 300, h = 1401;  // five bands of rows at its own size, two halved
+  auto sample = [](int x, int y, int c) {
+    return uint8_t(c == 3 ? (x + 2 * y) % 256 : x * 7 + y * 3 + c * 50);
+  };
+  std::ofstream(Path("tall.png"), std::ios::binary) << RgbaPng(w, h, sample);
+  const uint8_t background[3] = {0x33, 0x66, 0x99};
+  for (int scale : {1, 2}) {
+    const std::string size = std::to_string(w / scale) + "x" + std::to_string(h / scale);
+    ASSERT_EQ(Run("render '" + Path("tall.png") + "' '" + Path("t.ppm") +
+                  "' --fond 336699 --taille " + size)
+                  .Code,
+              0);
+    int pw = 0, ph = 0;
+    const std::string px = PpmPixels(Slurp(Path("t.ppm")), pw, ph);
+    ASSERT_EQ(pw, w / scale);
+    ASSERT_EQ(ph, h / scale);
+    for (int y = 0; y < ph; ++y)
+      for (int x = 0; x < pw; ++x)
+        for (int c = 0; c < 3; ++c) {
+          const unsigned a = sample(x * scale, y * scale, 3);
+          const unsigned s = sample(x * scale, y * scale, c);
+          const unsigned expected = (background[c] * (255 - a) + s * a + 127) / 255;
+          ASSERT_EQ(uint8_t(px[(size_t(y) * pw + x) * 3 + c]), expected)
+              << "scale " << scale << " at " << x << "," << y;
+        }
   }
 }
