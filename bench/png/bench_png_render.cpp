@@ -1,15 +1,18 @@
-// `vitrelle-img render` of PNG files, run in process, beside libpng doing the same job the
-// plain way: read the rows, compose them over the background colour, write the PPM. The
-// files, written by libpng with its defaults: a 2.2-megapixel RGB + alpha product picture,
-// a 12-megapixel RGB camera-like photograph, and the flat synthetic picture of photos.h at
-// 12 megapixels. Prints the ratios and the peak heap of each path.
-// --keep leaves the files in their temporary folder, for profiling.
+// `vitrelle-img render` of PNG files beside libpng doing the same job the plain way (read
+// the rows, compose them over the background colour, write the PPM; libpng_render.h):
+// first in process, then as whole programs, vitrelle-img against png_render_peer (paired
+// runs, median ratio, peak memory of each). The files, written by libpng with its
+// defaults: a 2.2-megapixel RGB + alpha product picture, a 12-megapixel RGB camera-like
+// photograph, and the flat synthetic picture of photos.h at 12 megapixels. Prints the
+// ratios and the peak heap of each path.
+// Options: --pairs N (whole programs, default 11); --keep leaves the files in their
+// temporary folder, for profiling.
 #include <benchmark/benchmark.h>
 #include <png.h>
 #include <unistd.h>
 
-#include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,7 +20,9 @@
 #include "codecs.h"
 #include "commands.h"
 #include "heap_tracking.h"
+#include "libpng_render.h"
 #include "photos.h"
+#include "programs.h"
 #include "ratio.h"
 #include "testdata.h"
 
@@ -107,40 +112,8 @@ void RenderOurs(const fs::path& in, const fs::path& out) {
   CmdRender({in.string(), out.string()});
 }
 
-// libpng's rows, composed over white with the same rounding as ours, written as they come.
 void RenderLibpng(const fs::path& in, const fs::path& out) {
-  FILE* src = std::fopen(in.c_str(), "rb");
-  FILE* dst = std::fopen(out.c_str(), "wb");
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  std::vector<uint8_t> row, rgb;
-  if (setjmp(png_jmpbuf(png)) == 0) {
-    png_init_io(png, src);
-    png_read_info(png, info);
-    const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-    const bool alpha = png_get_color_type(png, info) == PNG_COLOR_TYPE_RGBA;
-    row.resize(png_get_rowbytes(png, info));
-    rgb.resize(size_t(w) * 3);
-    std::fprintf(dst, "P6\n%u %u\n255\n", w, h);
-    for (png_uint_32 y = 0; y < h; ++y) {
-      png_read_row(png, row.data(), nullptr);
-      const uint8_t* p = row.data();
-      if (!alpha) {
-        std::fwrite(p, 1, rgb.size(), dst);
-        continue;
-      }
-      for (png_uint_32 x = 0; x < w; ++x, p += 4) {
-        const unsigned a = p[3];
-        for (int c = 0; c < 3; ++c)
-          rgb[3 * x + c] = uint8_t((255 * (255 - a) + p[c] * a + 127) / 255);
-      }
-      std::fwrite(rgb.data(), 1, rgb.size(), dst);
-    }
-    png_read_end(png, nullptr);
-  }
-  png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(dst);
-  std::fclose(src);
+  RenderWithLibpng(in.c_str(), out.c_str());
 }
 
 void Run(benchmark::State& state, void (*render)(const fs::path&, const fs::path&), const TFile& f,
@@ -163,13 +136,41 @@ void PrintPeakHeap() {
   }
 }
 
+const double kGoals[] = {0.80, 0.60, 0.60};
+
+// The same renders as whole programs: start-up, reading and writing the files included.
+void CompareWholePrograms(int pairs) {
+#ifdef VITRELLE_IMG
+  std::printf("whole programs, vitrelle-img render / png_render_peer (CPU time, %d paired runs):\n",
+              pairs);
+  for (size_t i = 0; i < std::size(kFiles); ++i) {
+    const TFile& f = kFiles[i];
+    const std::string in = PathOf(f).string(), out = (Dir() / f.Name).string();
+    const TProgramComparison c = ComparePrograms({VITRELLE_IMG, "render", in, out + "-ours.ppm"},
+                                                 {PNG_RENDER_PEER, in, out + "-peer.ppm"}, pairs);
+    PrintComparison(f.Name, c, kGoals[i]);
+  }
+  std::printf("\n");
+#else
+  (void)pairs;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  const bool keep = argc > 1 && std::string(argv[1]) == "--keep";
+  bool keep = false;
+  int pairs = 11;
+  for (int i = 1; i < argc; ++i) {
+    keep = keep || !std::strcmp(argv[i], "--keep");
+    if (!std::strcmp(argv[i], "--pairs") && i + 1 < argc)
+      pairs = std::max(1, std::atoi(argv[i + 1]));
+  }
   TCodecRegistration codecs;
   MakeFiles();
+  // First, while this process is small: a child's peak memory starts from its parent's.
+  CompareWholePrograms(pairs);
   for (const TFile& f : kFiles) {
     benchmark::RegisterBenchmark((std::string("ours/") + f.Name).c_str(), Run, RenderOurs, f,
                                  "ours")
@@ -181,11 +182,12 @@ int main(int argc, char** argv) {
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nrender PNG -> PPM / libpng read + compose + PPM (CPU time, same run):\n");
-  reporter.PrintRatio("2.2 MP RGB + alpha product", "ours/rgba_2.2MP", "libpng/rgba_2.2MP", 0.80);
-  reporter.PrintRatio("12 MP RGB photograph", "ours/rgb_12MP", "libpng/rgb_12MP", 0.60);
+  reporter.PrintRatio("2.2 MP RGB + alpha product", "ours/rgba_2.2MP", "libpng/rgba_2.2MP",
+                      kGoals[0]);
+  reporter.PrintRatio("12 MP RGB photograph", "ours/rgb_12MP", "libpng/rgb_12MP", kGoals[1]);
   // Compressed to 0.2 MiB: zlib's share is small, the rest is each side's own work.
   reporter.PrintRatio("12 MP RGB flat synthetic picture", "ours/rgb_12MP_flat",
-                      "libpng/rgb_12MP_flat", 0.60);
+                      "libpng/rgb_12MP_flat", kGoals[2]);
   PrintPeakHeap();
   if (keep)
     std::printf("files kept in %s\n", Dir().c_str());
