@@ -324,17 +324,21 @@ void TIdatDecoder::DecodeRowsPlain() {
     const uint32_t got = uint32_t(ReadIdatBytes(rows, wanted * rowLen, failure) / rowLen);
     if (batch >= 2) area.Written = std::max(area.Written, size_t(Z.Zlib.next_out - rows));
     const uint8_t* prior = Row_Buffer[size_t(1 - RowUsed)].data();
-    for (uint32_t j = 0; j < got; ++j, ++y) {
+    for (uint32_t j = 0; j < got;) {
       uint8_t* row = rows + j * rowLen;
-      UnfilterPngRow(row, prior, Row_Bytes, Offset);
-      prior = row;
-      uint8_t* place = Header->PixelRow(y);
-      area.Clean(place);
-      const size_t below = stride * (ImageHeight - 1 - y);
-      convert(row + 1,
-              TRowTarget{place, extra ? extra + below : nullptr,
-                         alpha ? alpha + size_t(y) * ImageWidth : nullptr},
-              ImageWidth, 0, 1, gamma);
+      const bool pair =
+          j + 1 < got && UnfilterPngRowPair(row, row + rowLen, prior, Row_Bytes, Offset);
+      if (!pair) UnfilterPngRow(row, prior, Row_Bytes, Offset);
+      for (const uint32_t last = j + (pair ? 1 : 0); j <= last; ++j, ++y, row += rowLen) {
+        uint8_t* place = Header->PixelRow(y);
+        area.Clean(place);
+        const size_t below = stride * (ImageHeight - 1 - y);
+        convert(row + 1,
+                TRowTarget{place, extra ? extra + below : nullptr,
+                           alpha ? alpha + size_t(y) * ImageWidth : nullptr},
+                ImageWidth, 0, 1, gamma);
+        prior = row;
+      }
     }
     if (batch < 2 && got == 1) RowUsed = 1 - RowUsed;
     if (batch >= 2 && got > 0)  // the next batch's first row is unfiltered against it

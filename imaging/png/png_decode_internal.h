@@ -24,6 +24,10 @@ TRowConverter ChooseRowConverter(int colorType, int bitDepth, bool interlaced, b
 // against prior (same layout, all zero for the first row). Unknown filter types leave the
 // row as it is.
 void UnfilterPngRow(uint8_t* row, const uint8_t* prior, size_t rowBytes, size_t offset);
+// The same for two rows in a row, next (laid out the same) right below row, where that is
+// faster than one after the other; false, and both rows untouched, where it is not.
+bool UnfilterPngRowPair(uint8_t* row, uint8_t* next, const uint8_t* prior, size_t rowBytes,
+                        size_t offset);
 
 // Running Adler-32 (the zlib stream's check) of `length` more bytes; it starts at 1.
 uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t length);

@@ -169,6 +169,13 @@ TEST(PngDecode, UnknownFilterTypeLeavesTheRowAsItIs) {
   EXPECT_EQ((std::vector<int>{image.Scanline(1)[0], image.Scanline(1)[1], image.Scanline(1)[2]}),
             (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(image.Scanline(2)[2], 4);  // Up adds the row above as it was left
+  // The same below a row of colour pixels, where rows may be unfiltered two at a time.
+  const Bytes rgb = {0, 1, 2, 3, 4, 5, 6, 35, 9, 8, 7, 6, 5, 4,
+                     0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0, 0, 0};
+  TPngImage colour;
+  ASSERT_NO_THROW(Load(colour, SimplePng(2, 4, 8, 2, rgb)));
+  EXPECT_EQ(std::vector<int>(colour.Scanline(1), colour.Scanline(1) + 6),
+            (std::vector<int>{7, 8, 9, 4, 5, 6}));
 }
 
 TEST(PngDecode, FiltersReverseAgainstTheRowAbove) {
@@ -191,18 +198,23 @@ TEST(PngDecode, FiltersReverseAgainstTheRowAbove) {
   EXPECT_EQ(row(3), (std::vector<int>{6, 2, 29, 13}));
 }
 
-// Sub, Average and Paeth over 3- and 4-byte pixels (their fast paths), at widths that end
-// a row inside and at the edge of a step, checked against libpng.
+// Sub, Average and Paeth over 3- and 4-byte pixels (their fast paths, for one row and for
+// two rows at a time), at widths that end a row inside and at the edge of a step, alone and
+// after each other, checked against libpng.
 TEST(PngDecode, FilteredColourRowsMatchLibpng) {
+  const std::vector<std::vector<uint8_t>> sequences = {
+      {1, 1, 1, 1}, {3, 3, 3, 3}, {4, 4, 4, 4}, {3, 4, 4, 3, 3, 3, 4, 4, 1, 4, 2, 3}};
   for (const int colorType : {2, 6})
-    for (const int filter : {1, 3, 4})
+    for (size_t k = 0; k < sequences.size(); ++k)
       for (const uint32_t w : {1u, 2u, 5u, 6u, 17u}) {
+        const std::vector<uint8_t>& filters = sequences[k];
+        const uint32_t h = uint32_t(filters.size());
         SCOPED_TRACE(testing::Message()
-                     << "type " << colorType << " filter " << filter << " width " << w);
+                     << "type " << colorType << " filters " << k << " width " << w);
         const size_t rowBytes = size_t(w) * (colorType == 2 ? 3 : 4);
-        Bytes raw = RandomBytes((rowBytes + 1) * 4, w * 7 + uint32_t(filter));
-        for (size_t y = 0; y < 4; ++y) raw[y * (rowBytes + 1)] = uint8_t(filter);
-        const Bytes file = SimplePng(w, 4, 8, uint8_t(colorType), raw);
+        Bytes raw = RandomBytes((rowBytes + 1) * h, w * 7 + uint32_t(k));
+        for (size_t y = 0; y < h; ++y) raw[y * (rowBytes + 1)] = filters[y];
+        const Bytes file = SimplePng(w, h, 8, uint8_t(colorType), raw);
         TPngImage image;
         ASSERT_NO_THROW(Load(image, file));
         EXPECT_EQ(CountMismatches(image, file), 0);
