@@ -91,7 +91,9 @@ TEST(PngDrawAlpha, TransparentKeepsOpaqueReplacesAndAlphaByteComposes) {
 // inside a step, a rectangle off the canvas's left and right edges; each pixel against the
 // formula worked per pixel.
 TEST(PngDrawAlpha, UnscaledRowsMatchTheFormulaAtEveryAlpha) {
-  const auto alphaOf = [](int x, int y) { return y == 3 && x < 16 ? 0 : (x * 7 + y * 31) & 255; };
+  const auto alphaOf = [](int x, int y) {
+    return y == 3 && x < 16 ? 0 : y == 5 && x < 16 ? 255 : (x * 7 + y * 31) & 255;
+  };
   for (const int width : {1, 5, 6, 7, 37}) {
     auto png = MakeRgbaImage(width, 7, Distinct, alphaOf);
     for (const int left : {-3, 2, 45 - width + 2}) {
