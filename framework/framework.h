@@ -573,8 +573,9 @@ enum TTransparentMode { tmAuto, tmFixed };
 int BitCountOf(TPixelFormat format);       // pfDevice counts as 32 (the screen)
 TPixelFormat PixelFormatOf(int bitCount);  // 1,4,8,15,16,24,32
 
-// Zero-filled pixel memory. It comes from calloc, so a large buffer arrives as fresh zero
-// pages instead of being cleared byte by byte before the decoder overwrites it anyway.
+// Zero-filled pixel memory: fresh zero pages (from calloc, or mapped on their own when
+// large), so that a large buffer is not cleared byte by byte before the decoder overwrites
+// it anyway.
 class TPixelBuffer {
  public:
   TPixelBuffer() = default;
@@ -592,6 +593,7 @@ class TPixelBuffer {
 
  private:
   struct TFree {
+    size_t Mapped;  // bytes mapped for a large buffer; 0: from calloc (value-initialised)
     void operator()(uint8_t* p) const;
   };
   std::unique_ptr<uint8_t, TFree> FData;
