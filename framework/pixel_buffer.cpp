@@ -35,17 +35,25 @@ uint8_t* MapLargeBuffer(size_t size, size_t& mapped) {
 #ifdef MADV_HUGEPAGE
   const size_t page = size_t(::sysconf(_SC_PAGESIZE));
   const size_t length = (size + page - 1) / page * page;
-  void* raw = ::mmap(nullptr, length + kLargePage, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) return nullptr;
-  const uintptr_t base = uintptr_t(raw);
+  // Addresses are reserved with room to spare, the buffer is mapped at the first 2 MiB
+  // boundary among them, and the rest of the reservation is given back.
+  void* reserved = ::mmap(nullptr, length + kLargePage, PROT_NONE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (reserved == MAP_FAILED) return nullptr;
+  const uintptr_t base = uintptr_t(reserved), reservedEnd = base + length + kLargePage;
   const uintptr_t start = (base + kLargePage - 1) & ~uintptr_t(kLargePage - 1);
-  if (start > base) ::munmap(raw, start - base);
-  const uintptr_t end = start + length, mappedEnd = base + length + kLargePage;
-  if (mappedEnd > end) ::munmap(reinterpret_cast<void*>(end), mappedEnd - end);
-  ::madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
+  const uintptr_t end = start + length;
+  void* buffer = ::mmap(reinterpret_cast<void*>(start), length, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+  if (buffer == MAP_FAILED) {
+    ::munmap(reserved, length + kLargePage);
+    return nullptr;
+  }
+  if (start > base) ::munmap(reserved, start - base);
+  if (reservedEnd > end) ::munmap(reinterpret_cast<void*>(end), reservedEnd - end);
+  ::madvise(buffer, length, MADV_HUGEPAGE);
   mapped = length;
-  return reinterpret_cast<uint8_t*>(start);
+  return static_cast<uint8_t*>(buffer);
 #else
   (void)size, (void)mapped;
   return nullptr;
