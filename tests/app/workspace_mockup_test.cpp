@@ -234,6 +234,7 @@ TEST(MockupPhotoTest, FullResolutionScaledDownMatchesTheDisplayExport) {
   f.FixProduct();
   ws.Frame(420, 330, 520, 470);
   ASSERT_TRUE(f.SetProductCorners({{{425, 335}, {515, 345}, {512, 460}, {422, 468}}}));
+  f.SelectMention(1);
   const auto display = f.CombineImage();
   const auto full = f.CombineFullResolution();
   ASSERT_EQ(full->Width(), 1200);
