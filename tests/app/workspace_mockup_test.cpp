@@ -220,7 +220,7 @@ TEST_F(MockupTest, FullResolutionBeyondTheBudgetIsRefused) {
 
 // On a real photo, the export at full size scaled down to the display (each display pixel
 // taking the full-size pixel the display's own scaling takes) matches the display export,
-// fixed and placed products, flat and in perspective, included.
+// fixed and placed products, flat and in perspective, and the notice included.
 TEST(MockupPhotoTest, FullResolutionScaledDownMatchesTheDisplayExport) {
   TCodecRegistration codecs;
   if (!TPicture::FindFileFormat(".jpg")) GTEST_SKIP() << "no JPEG codec";
