@@ -16,7 +16,9 @@ constexpr int kNotFound = 0xFFFF;
 
 using THashArray = std::array<uint32_t, kHashSize>;
 
-// String table: slot = (key << 12) | code, key = prefix code << 8 | pixel.
+// String table: slot = (key << 12) | code, key = prefix code << 8 | pixel. Open addressing
+// with linear probing: a probe visits every slot, so a key that is absent always ends at an
+// empty slot, however the strings fall (the table never holds more than 4093 of its 8009).
 class THashTable {
  public:
   THashTable() : HashTable(std::make_unique<THashArray>()) { Clear(); }
@@ -24,20 +26,16 @@ class THashTable {
   void Clear() { HashTable->fill(kEmptySlot); }
 
   void Insert(uint32_t Key, int Code) {
-    int h = HashIndex(Key);
-    while (((*HashTable)[size_t(h)] >> 12) != kEmptyKey) h = NextHashIndex(h);
-    (*HashTable)[size_t(h)] = (Key << 12) | uint32_t(Code & 0xFFF);
+    int slot = 0;
+    if (Find(Key, slot) == kNotFound) Store(slot, Key, Code);
   }
 
   int Lookup(uint32_t Key) const {
-    for (int h = HashIndex(Key);; h = NextHashIndex(h)) {
-      const uint32_t slot = (*HashTable)[size_t(h)];
-      if ((slot >> 12) == kEmptyKey) return kNotFound;
-      if ((slot >> 12) == Key) return int(slot & 0xFFF);
-    }
+    int slot = 0;
+    return Find(Key, slot);
   }
 
-  // Lookup that also answers where an Insert of the same key would store it.
+  // The key's code, or kNotFound with Slot set to where the key belongs.
   int Find(uint32_t Key, int& Slot) const {
     const uint32_t* table = HashTable->data();
     int h = HashIndex(Key);
@@ -56,11 +54,7 @@ class THashTable {
 
  private:
   static int HashIndex(uint32_t Key) { return int(((Key >> 4) ^ Key) % kHashSize); }
-  static int NextHashIndex(int H) {
-    const int step = H == 0 ? 1 : kHashSize - H;
-    H -= step;
-    return H < 0 ? H + kHashSize : H;
-  }
+  static int NextHashIndex(int H) { return H == 0 ? kHashSize - 1 : H - 1; }
 
   std::unique_ptr<THashArray> HashTable;
 };

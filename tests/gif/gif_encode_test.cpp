@@ -424,6 +424,24 @@ void DigestGenerated(std::map<std::string, uint64_t>& out) {
 
 }  // namespace
 
+// More strings than half the hash table holds, at code size 2: the half-table frame, then
+// random pixels through several clear codes. giflib reads back every pixel.
+TEST(GifWriting, FrameFillingHalfTheStringTableIsWritten) {
+  TBytes pixels = HalfTableFiller(31428);
+  const TBytes tail = RandomPixels(30000, 4, 8);
+  pixels.insert(pixels.end(), tail.begin(), tail.end());
+  TGIFImage image;
+  MakeFrame(image, int(pixels.size()), 1, 4, pixels);
+  const TBytes file = Save(image);
+  bool complete = false;
+  gif_build::detail::TMemorySource source{};
+  gif_build::TGiflibFile gif =
+      gif_build::SlurpWithGiflib(file.data(), file.size(), &complete, &source);
+  ASSERT_TRUE(gif && complete);
+  const SavedImage& s = gif->SavedImages[0];
+  EXPECT_EQ(TBytes(s.RasterBits, s.RasterBits + pixels.size()), pixels);
+}
+
 TEST(GifEncoder, EveryTestPictureKeepsItsBytes) {
   std::map<std::string, uint64_t> digests;
   DigestFiles(digests);
