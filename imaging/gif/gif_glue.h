@@ -74,9 +74,10 @@ struct TLZWDecoder;
 class TGIFBitReader {
  public:
   TGIFBitReader(TStream& AStream, TGIFWarning OnWarning);
-  // The next Bits bits (1..13), or -1 when no data is left.
+  // The next Bits bits (1..13), or -1 when no data is left. A code that ends exactly at
+  // the last bit of the data is read: image data without an end code keeps its last pixel.
   int ReadBits(int Bits) {
-    if (FStartBit + Bits >= FLastBit && !Refill(Bits)) return -1;
+    if (FStartBit + Bits > FLastBit && !Refill(Bits)) return -1;
     const uint8_t* p = FBuffer + (FStartBit >> 3);
     uint32_t v = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
     int r = int((v >> (FStartBit & 7)) & ((1u << Bits) - 1));

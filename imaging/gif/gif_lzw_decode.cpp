@@ -33,7 +33,7 @@ bool TGIFBitReader::Refill(int Bits) {
   FLastByte = int(got) + 2;
   FStartBit = FStartBit - FLastBit + 16;
   FLastBit = FLastByte * 8;
-  if (FStartBit + Bits >= FLastBit) {
+  if (FStartBit + Bits > FLastBit) {
     if (FOnWarning) FOnWarning(this, gsWarning, gifmsg::sBitBufferUnderrun);
     return false;
   }
@@ -261,7 +261,7 @@ struct TLZWDecoder {
     int sb = Reader.FStartBit, lb = Reader.FLastBit;
     const uint8_t* const window = Reader.FBuffer;
     auto read = [&](int bits) -> int {
-      if (sb + bits >= lb) return ReadRefilling(bits, sb, lb);
+      if (sb + bits > lb) return ReadRefilling(bits, sb, lb);
       const uint8_t* p = window + (sb >> 3);
       uint32_t v = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
       int c = int((v >> (sb & 7)) & ((1u << bits) - 1));
