@@ -1,5 +1,5 @@
 // LZW encoding of one frame's image data: variable-width codes of at most 12 bits, a hashed
-// string table of 8009 slots, a clear code when the table is full, and the interlaced walk.
+// string table, a clear code when the table is full, and the interlaced walk.
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -8,7 +8,8 @@
 
 namespace {
 
-constexpr int kHashSize = 8009;
+constexpr int kHashBits = 14;
+constexpr int kHashSize = 1 << kHashBits;
 constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
 constexpr uint32_t kEmptyKey = 0xFFFFF;  // upper 20 bits of an empty slot
 constexpr int kLastFreeEntry = 4095;     // codes are 12 bits; 4095 is never assigned
@@ -17,8 +18,10 @@ constexpr int kNotFound = 0xFFFF;
 using THashArray = std::array<uint32_t, kHashSize>;
 
 // String table: slot = (key << 12) | code, key = prefix code << 8 | pixel. Open addressing
-// with linear probing: a probe visits every slot, so a key that is absent always ends at an
-// empty slot, however the strings fall (the table never holds more than 4093 of its 8009).
+// with linear probing, which visits every slot, so a key that is absent always ends at an
+// empty slot however the strings fall. The table only maps strings to codes (the codes
+// written do not depend on it): 16384 slots for at most 4093 strings and a multiplicative
+// hash keep nearly every lookup to one probe.
 class THashTable {
  public:
   THashTable() : HashTable(std::make_unique<THashArray>()) { Clear(); }
@@ -53,8 +56,8 @@ class THashTable {
   }
 
  private:
-  static int HashIndex(uint32_t Key) { return int(((Key >> 4) ^ Key) % kHashSize); }
-  static int NextHashIndex(int H) { return H == 0 ? kHashSize - 1 : H - 1; }
+  static int HashIndex(uint32_t Key) { return int((Key * 2654435761u) >> (32 - kHashBits)); }
+  static int NextHashIndex(int H) { return (H + 1) & (kHashSize - 1); }
 
   std::unique_ptr<THashArray> HashTable;
 };
@@ -189,7 +192,7 @@ class TGIFEncoder {
   int FOutCount = 0;
 };
 
-class TLZWEncoder : public TGIFEncoder {
+class TLZWEncoder final : public TGIFEncoder {
  protected:
   void EmitCode(int Value) override {
     TGIFEncoder::EmitCode(Value);

@@ -353,10 +353,11 @@ void DigestFiles(std::map<std::string, uint64_t>& out) {
     }
 }
 
-// 4-colour pixels chosen so that every new string's first hash slot lies in the half of
-// the 8009 slots that the step H -> 2H mod 8009 can reach: at each string start the
-// encoder walks to the nearest string (breadth first) that has such a free extension.
-// `pixels` of them; 31,428 fill that half.
+// 4-colour pixels chosen so that every new string's first slot, by the hash
+// ((key >> 4) ^ key) mod 8009, lies in the half of those 8009 slots that a probe stepping
+// H -> 2H mod 8009 can reach: at each string start the encoder walks to the nearest string
+// (breadth first) that has such a free extension. `pixels` of them; 31,428 fill that half,
+// which made an encoder with that table and probe loop for ever.
 TBytes HalfTableFiller(size_t pixels) {
   constexpr int kSlots = 8009;
   std::vector<bool> reachable(kSlots);
