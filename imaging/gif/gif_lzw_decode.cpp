@@ -4,11 +4,11 @@
 // chain is known to be sound: every table entry remembers the length of its string when
 // its prefix is a literal or an earlier sound entry. In a frame stored row after row the
 // string of such an entry already stands in the decoded pixels (where its prefix was
-// written, followed by one pixel), so it is copied from there; interlaced frames walk
-// the chain, last pixel first. Entries made from
-// corrupt data (a prefix that is not yet defined, the clear or end code, itself) have no
-// known length; their codes go through an explicit stack of 8192 values exactly like the
-// classic decoder, so circular entries and over-long chains fail the same way.
+// written, followed by one pixel), so it is copied from there, short strings as one block
+// of kCopyBlock bytes; interlaced frames walk the chain, last pixel first. Entries made
+// from corrupt data (a prefix that is not yet defined, the clear or end code, itself) have
+// no known length; their codes go through an explicit stack of 8192 values exactly like
+// the classic decoder, so circular entries and over-long chains fail the same way.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -153,7 +153,6 @@ struct TLZWDecoder {
   int MinCodeSize, ClearCode, EOFCode;
   int CodeSize = 0, CodeLimit = 0, NextFree = 0;
   int FirstPixel = 0, PrevCode = 0;
-  bool Warned = false;
   uint16_t Prefix[kTableSize] = {};
   uint16_t Suffix[kTableSize] = {};
   uint16_t Length[kTableSize] = {};  // 0: not known to be sound
@@ -275,7 +274,7 @@ struct TLZWDecoder {
     size_t nextReport = 10000;
     int code = ClearCode;  // decoding starts as after a clear code
     for (;;) {
-      if (code<s.NextFree&& unsigned(code - ClearCode)> 1) {
+      if (IsTableCode(code, s.NextFree)) {
         const int length = Length[code];
         if (length != 0 && length <= kCopyBlock && total - s.Pos >= kCopyBlock)
           CopyShort(out, s, code, length);
@@ -298,13 +297,18 @@ struct TLZWDecoder {
     Reader.FStartBit = s.BitStart;
   }
 
+  // A literal or a defined entry: neither the clear nor the end code, nor one to come.
+  bool IsTableCode(int code, int nextFree) const {
+    return code < nextFree && code != ClearCode && code != EOFCode;
+  }
+
   // Block copies leave up to kCopyBlock - 1 bytes past the decoded pixels that the next
   // strings overwrite; whenever the pixels can be seen, those bytes hold the fill value.
   void Tidy(uint8_t* out, size_t pos, size_t total) const {
     std::memset(out + pos, Target.Fill, std::min(total - pos, size_t(kCopyBlock)));
   }
 
-  // A sound string of at most kCopyBlock pixels with more than that room left: one block
+  // A sound string of at most kCopyBlock pixels with that much room left: one block
   // copy (the pixels past the string are garbage that the next strings overwrite), then
   // the entry for the previous string plus this one's first pixel.
   [[gnu::always_inline]] void CopyShort(uint8_t* out, TLinear& s, int code, int length) {
