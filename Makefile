@@ -4,6 +4,7 @@ ASAN_BUILD    ?= build-asan
 RELEASE_BUILD ?= build-release
 FUZZ_BUILD    ?= build-fuzz
 FUZZ_SECONDS  ?= 60
+FUZZ_TARGETS  ?=
 JOBS          ?= $(shell nproc)
 PREFIX        ?= /usr/local
 CMAKE_FLAGS   ?=
@@ -59,12 +60,14 @@ package: deps
 bench: build
 	scripts/run-benchmarks $(BUILD)
 
-# Each fuzz target for FUZZ_SECONDS seconds (make fuzz FUZZ_SECONDS=600); inputs that make
-# a target fail land in fuzz/crashers/TARGET, which make test replays.
+# Each fuzz target (or those of FUZZ_TARGETS) for FUZZ_SECONDS seconds, e.g.
+# make fuzz FUZZ_SECONDS=600 FUZZ_TARGETS=fuzz_gif. A run starts from the kept corpus
+# fuzz/corpus/TARGET, which it then merges with what it found (commit the result); inputs
+# that make a target fail land in fuzz/crashers/TARGET. make test replays both.
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVITRELLE_FUZZ=ON $(OWN_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD)

@@ -4,11 +4,13 @@
 // both drive this same logic, so tests can run every handler without a screen.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "framework.h"
+#include "perspective.h"
 
 // ---------------------------------------------------------------------------------------
 // Texts shown to the user (UTF-8).
@@ -123,6 +125,9 @@ struct TFileDialog {
   std::vector<TFileFilter> Filter;
   int FilterIndex = 1;  // 1-based row of Filter
   unsigned Options = 0;
+  // The extension (without its dot) that a name typed without one gets under a filter
+  // row: the row's own when it has a single "*.ext" pattern, DefaultExt otherwise.
+  std::string DefaultExtFor(int filterIndex) const;
 };
 
 // What the workspace needs from the platform: running the two dialogs and message boxes.
@@ -160,11 +165,107 @@ class TBusyScope {
 enum TDropZone { dzClientPhoto, dzProductPreview };
 
 // The keys the window handles itself (the platform's virtual key codes).
-enum TVirtualKey : uint16_t { vkLeft = 0x25, vkUp = 0x26, vkRight = 0x27, vkDown = 0x28 };
+enum TVirtualKey : uint16_t {
+  vkEscape = 0x1B,
+  vkLeft = 0x25,
+  vkUp = 0x26,
+  vkRight = 0x27,
+  vkDown = 0x28,
+  vkY = 0x59,
+  vkZ = 0x5A,
+};
 
 // Loads a picture file; a JPEG whose Exif data says the camera was turned is turned
 // upright once, here. On failure target keeps its picture.
 void LoadPictureUpright(TPicture& target, const std::string& fileName);
+
+// ---------------------------------------------------------------------------------------
+// The mock-up as a scene: the client photo, the products fixed on it, the notice and the
+// placed product, drawable at any scale
+// ---------------------------------------------------------------------------------------
+
+// A product on the photo: its own picture and where its corners lie, in the client photo's
+// own pixels (upright). Kept as a picture and corners, never as pixels, so that every scale
+// draws it from its picture.
+struct TMockupProduct {
+  std::shared_ptr<TGraphic> Picture;  // never changed once shared
+  TQuad Corners{};                    // top-left, top-right, bottom-right, bottom-left
+  // A rectangle drawn stretched, as the product control draws it; otherwise the picture
+  // is mapped onto the four corners in perspective.
+  bool Flat = true;
+  // The picture made ready for perspective drawing, built at the first need and shared by
+  // the copies of this product.
+  mutable std::shared_ptr<TWarpSource> Warp;
+  bool SameAs(const TMockupProduct& other) const;
+};
+
+// What the mock-up is drawn from.
+struct TMockupScene {
+  TGraphic* Photo = nullptr;  // the client photo at its own size
+  // The display bitmap's size: the notice is measured on it (12 points, 10 pixels from the
+  // left, 30 above the bottom) and keeps that relative place and size at every scale.
+  int DisplayWidth = 0;
+  int DisplayHeight = 0;
+  const std::vector<TMockupProduct>* Fixed = nullptr;  // drawn in order; may be null
+  std::vector<int> Notices;                            // stamps in order: 1 white, 2 black
+  const TMockupProduct* Placed = nullptr;              // drawn last; null when none is shown
+  // The target already holds the photo at this scale (drawn over in place).
+  bool PhotoDrawn = false;
+};
+
+// THE drawing of the mock-up at any scale, free of any toolkit: the photo stretched over a
+// width x height picture, then the fixed products, the notice stamps and the placed
+// product, each from its own picture, mapped from photo pixels by (width / photo width,
+// height / photo height). target receives the part of that picture whose top-left pixel
+// is (originX, originY), at target's own size (24 bits), so a band or a damaged
+// rectangle can be drawn alone.
+// - At the display size without the placed product it is the display bitmap, byte for
+//   byte (FitClientPhoto draws the display through it).
+// - At the client photo's own size it is the full-resolution export.
+// - At the display size times a screen's device pixel ratio it is what a high-resolution
+//   screen shows: a view draws the photo control's picture through
+//   TFrmModulePhoto::Scene() at ImgPhotoMaison's picture size x ratio, while the display
+//   bitmap and the export at display size keep their own pixels.
+void RenderMockup(const TMockupScene& scene, TBitmap& target, int width, int height,
+                  int originX = 0, int originY = 0);
+// Writes the notice (1 white, 2 black) with its top-left at (x, y), in bold at the given
+// size in points: the stamp of the notice list.
+void StampNotice(TCanvas& canvas, int notice, int x, int y, int points = 12);
+
+// One state of the mock-up as the undo history keeps it: pictures are shared, not copied.
+struct TMockupState {
+  std::shared_ptr<TPicture> Photo;
+  bool PhotoShown = false;  // the photo control holds the display bitmap
+  bool PhotoEnabled = false;
+  bool EffClientEnabled = false;
+  std::vector<TMockupProduct> Fixed;
+  std::vector<int> Notices;
+  int MentionIndex = 0;
+  bool MentionEnabled = true;
+  // The placed product, as the product control holds it (window coordinates).
+  std::shared_ptr<TGraphic> ProductPicture;
+  TRect ProductRect;
+  bool ProductVisible = false;
+  bool ProductInPerspective = false;
+  TQuad ProductCorners{};
+  bool EffProduitEnabled = false;
+  bool ExportEnabled = false;
+  std::string Instruction;
+  TColor InstructionColor = clBlack;
+  // Where the display lay when the state was taken: a resize since then moves the
+  // product with the photo.
+  TRect Display;
+  bool SameMockup(const TMockupState& other) const;
+};
+
+// An entry of the photo's context menu (right button).
+enum TMenuCommand { mcPerspective, mcFix, mcUndo, mcRedo, mcExportFullResolution };
+struct TMenuEntry {
+  TMenuCommand Command;
+  std::string Caption;
+  std::string Shortcut;  // as the menu shows it, empty for none
+  bool Enabled = false;
+};
 
 // ---------------------------------------------------------------------------------------
 // The main window
@@ -248,6 +349,67 @@ class TFrmModulePhoto {
   // that changes the display (a refit, the notice) is shown by a full refresh.
   std::vector<TRect> TakeFrameDamage();
 
+  // ---- Beyond the window's first design: reached only through the right button, keys
+  // and composer options; the left button does something new only while the corner
+  // handles are shown. ----
+
+  // The photo's context menu at this moment, in order; disabled entries are shown greyed.
+  std::vector<TMenuEntry> ContextMenu();
+  void RunMenuCommand(TMenuCommand command);
+
+  // Perspective: the corner handles of the placed product. Corners are in window
+  // coordinates, top-left, top-right, bottom-right, bottom-left (a rectangle's corners
+  // lie on its edges: (left, top) to (right, bottom)).
+  bool CanBeginPerspective();
+  void BeginPerspective();
+  void EndPerspective() {
+    FCornerMode = false;
+    FCornerIndex = -1;
+  }
+  bool InPerspectiveMode() const { return FCornerMode; }
+  bool CornerDragging() const { return FCornerIndex >= 0; }
+  TQuad ProductCornersInWindow() const;
+  // Moves the corners as corner drags would: each corner is kept on the photo area; a
+  // shape that is not convex is refused (false, nothing changes).
+  bool SetProductCorners(const TQuad& windowCorners);
+  // The handle under a window point, -1 for none.
+  int CornerHandleAt(int x, int y) const;
+  // Mouse events in window coordinates while the handles are shown. True when the event
+  // belongs to the handle mode; otherwise the specified handlers run as always (a press
+  // on the product drags the whole product).
+  bool CornerMouseDown(TMouseButton button, int x, int y);
+  bool CornerMouseMove(int x, int y);
+  bool CornerMouseUp(TMouseButton button, int x, int y);
+  static constexpr int kHandleSize = 9;  // the handles' side, in pixels
+
+  // Fixes the placed product on the photo: it becomes part of the display, kept as a
+  // product in photo pixels; the product control is free for the next placement.
+  bool CanFixProduct();
+  void FixProduct();
+
+  // Undo and redo over every change of the mock-up.
+  bool CanUndo() const { return !FUndo.empty(); }
+  bool CanRedo() const { return !FRedo.empty(); }
+  void Undo();
+  void Redo();
+  static constexpr size_t kUndoDepth = 100;
+
+  // The export at the client photo's own size, through the same save dialog.
+  bool CanExportFullResolution();
+  void ExportFullResolution();
+  // The mock-up at the client photo's own size (what ExportFullResolution writes); raises
+  // EOutOfResources with a French message, before allocating, for a photo beyond the size
+  // budget.
+  std::unique_ptr<TBitmap> CombineFullResolution();
+
+  // The scene of the mock-up as the window shows it (the placed product only when shown),
+  // valid until the next change: what a view draws at its screen's resolution.
+  TMockupScene Scene(bool withPlacedProduct = true);
+  TMockupState CaptureState();
+  void RestoreState(const TMockupState& state);
+  // The placed product ready for perspective drawing (null when flat or absent).
+  const TWarpSource* PlacedWarp();
+
   // Window.
   std::string Caption = txtCaption;
   int ClientWidth = 1008;
@@ -284,7 +446,7 @@ class TFrmModulePhoto {
   TImageList ImageList1;
 
   // State.
-  std::unique_ptr<TPicture> clientPhoto;
+  std::shared_ptr<TPicture> clientPhoto;  // shared with the undo history
   std::string productPath;
   bool isProportional = false;
   int photoOffsetX = 0;
@@ -312,8 +474,26 @@ class TFrmModulePhoto {
   int productHeight = 0;
   int productRight = 0;
   int productBottom = 0;
+  // The products fixed on the photo, the notices stamped on the display since its last
+  // refit (drawn again, in order, at every redraw so that the list always says what the
+  // photo shows), and the placed product's corners relative to ImgProduit's top-left when
+  // it is in perspective (ImgProduit then covers their bounding box).
+  std::vector<TMockupProduct> fixedProducts;
+  std::vector<int> noticeStamps;
+  bool productInPerspective = false;
+  TQuad productCorners{};
 
  private:
+  class TStep;
+  friend class TStep;
+  void Remember(TMockupState before);
+  TMockupProduct PlacedInPhoto();
+  TPointD WindowToPhoto(double x, double y);
+  TPointD PhotoToWindow(double x, double y);
+  void ApplyCornersInWindow(const TQuad& quad);
+  void RedrawDisplay();
+  void ReleasePlacedProduct();
+
   void BuildLayout();
   void SetInstruction(const char* text, TColor color);
   void ShowMessage(const std::string& text);
@@ -323,6 +503,16 @@ class TFrmModulePhoto {
   TWorkspaceHost* FHost = nullptr;
   bool FActivated = false;
   std::vector<TRect> FFrameDamage;
+  TMockupProduct FPlaced;  // the placed product's picture, shared with the history
+  TMockupProduct FScenePlaced;
+  std::vector<TMockupState> FUndo;
+  std::vector<TMockupState> FRedo;
+  int FStepDepth = 0;
+  std::unique_ptr<TMockupState> FPressBefore;  // a drag or corner drag in progress
+  bool FCornerMode = false;
+  int FCornerIndex = -1;
+  double FCornerGrabX = 0;
+  double FCornerGrabY = 0;
 };
 
 // Rendering of what the image controls show, for the window and for tests.
@@ -333,16 +523,19 @@ void RenderImageControl(TImage& image, TBitmap& target, TColor background);
 // rectangle, with the product drawn stretched over it by its own class (transparency
 // composes over the photo).
 void RenderProductOverPhoto(TImage& product, TBitmap& photoRendering, TBitmap& target);
+// The placed product's control as the window shows it: flat as above, or in perspective
+// its picture mapped onto its corners over the photo's rendering.
+void RenderPlacedProduct(TFrmModulePhoto& form, TBitmap& photoRendering, TBitmap& target);
 
 // ---------------------------------------------------------------------------------------
 // Headless use: `vitrelle-img composer`
 // ---------------------------------------------------------------------------------------
 
-struct TComposerJob {
-  std::string PhotoPath;
+// One product placed by the composer: the frame, then the drag, the arrow keys and the
+// corners, and whether it is fixed on the photo before the next one.
+struct TComposerPlacement {
   std::string ProductPath;
   int X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;  // the frame, in window coordinates
-  bool Proportional = true;
   bool Drag = false;
   int DragX = 0, DragY = 0;
   struct TKey {
@@ -350,9 +543,21 @@ struct TComposerJob {
     TShiftState Shift = 0;
   };
   std::vector<TKey> Keys;  // arrow presses after the drag
-  int Mention = 0;         // 0 none, 1 white, 2 black
+  bool HasCorners = false;
+  TQuad Corners{};  // window coordinates, as corner drags would set them
+  bool Fix = false;
+};
+
+// The first placement's settings are the job's own; Next holds the products placed after
+// each fixed one.
+struct TComposerJob : TComposerPlacement {
+  std::string PhotoPath;
+  bool Proportional = true;
+  std::vector<TComposerPlacement> Next;
+  int Mention = 0;  // 0 none, 1 white, 2 black
   int ViewWidth = 728;
   int ViewHeight = 730;
+  bool FullResolution = false;  // at the client photo's own size
   std::string OutputPath;
 };
 

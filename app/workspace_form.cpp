@@ -2,7 +2,7 @@
 // and removing the placed product.
 #include <algorithm>
 
-#include "ModulePhotos.h"
+#include "workspace_history.h"
 
 namespace {
 
@@ -148,11 +148,12 @@ void TFrmModulePhoto::FormActivate() {
   FActivated = true;
   productLeft = productTop = productWidth = productHeight = productRight = productBottom = 0;
   photoLeft = photoRight = photoTop = photoBottom = 0;
-  clientPhoto = std::make_unique<TPicture>();
+  clientPhoto = std::make_shared<TPicture>();
   if (productPath != "") LoadProductPreview();
 }
 
 void TFrmModulePhoto::FormResize() {
+  const TStep step(*this);
   ClearProduct();
   if (ImgPhotoMaison.HasPicture()) FitClientPhoto();
 }
@@ -167,6 +168,14 @@ void TFrmModulePhoto::SetClientSize(int width, int height) {
   ImgPhotoMaison.Width = std::max(0, width - scBxInfos.Width);
   ImgPhotoMaison.Height = std::max(0, height);
   FormResize();
+}
+
+std::string TFileDialog::DefaultExtFor(int filterIndex) const {
+  if (filterIndex < 1 || size_t(filterIndex) > Filter.size()) return DefaultExt;
+  const std::string& pattern = Filter[size_t(filterIndex) - 1].Pattern;
+  if (pattern.rfind("*.", 0) != 0 || pattern.find_first_of(";*?", 2) != std::string::npos)
+    return DefaultExt;
+  return pattern.substr(2);
 }
 
 void TFrmModulePhoto::SetProductPath(const std::string& path) {
@@ -216,11 +225,11 @@ void TFrmModulePhoto::FitClientPhoto() {
   TBitmap& display = ImgPhotoMaison.Picture.Bitmap();
   display.SetWidth(displayW);
   display.SetHeight(displayH);
-  // White first: resizing keeps the old pixels, and a photo with transparency would show
-  // the previous photo, its notice or a left-over frame through it, on screen and in the
-  // export.
-  FillPixels(display.View(), Rect(0, 0, displayW, displayH), clWhite);
-  display.Canvas().StretchDraw(Rect(0, 0, displayW, displayH), photo);
+  // White first (resizing keeps the old pixels, and a photo with transparency would show
+  // the previous photo, its notice or a left-over frame through it), the photo stretched,
+  // then the products fixed on it and the notice chosen in the list.
+  TMockupScene scene = Scene(false);
+  RenderMockup(scene, display, displayW, displayH);
   FFrameDamage.clear();  // the whole display is new
 
   photoLeft = photoOffsetX;
@@ -230,14 +239,27 @@ void TFrmModulePhoto::FitClientPhoto() {
 }
 
 void TFrmModulePhoto::ClearProduct() {
+  const TStep step(*this);
   ImgProduit.Picture.SetGraphic(nullptr);
   ImgProduit.Height = 0;
   ImgProduit.Width = 0;
+  ReleasePlacedProduct();
   btnEffProduit.Enabled = false;
   btnExportImage.Enabled = false;
   cbMention.Enabled = false;
-  cbMention.ItemIndex = 0;  // no change handler: the notice stays until the next refit
+  cbMention.ItemIndex = 0;
   productLeft = productTop = productWidth = productHeight = 0;
+  // The list now says "Aucune": the photo must not keep a notice that the list no longer
+  // shows (its handler is not run, but the notice goes as choosing "Aucune" removes it).
+  if (!noticeStamps.empty()) {
+    noticeStamps.clear();
+    RedrawDisplay();
+  }
+  // Products fixed on the photo are still there to export and to stamp.
+  if (!fixedProducts.empty()) {
+    btnExportImage.Enabled = true;
+    cbMention.Enabled = true;
+  }
 }
 
 void TFrmModulePhoto::SetInstruction(const char* text, TColor color) {

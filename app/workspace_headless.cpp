@@ -79,18 +79,37 @@ TComposerResult RunComposerJob(const TComposerJob& job) {
     if (!form.ImgPhotoMaison.Enabled) return Refused(host.LastMessage);
 
     if (!job.Proportional) form.btnPersoClick();
-    form.ImgPhotoMaisonMouseDown(mbLeft, ssLeft, job.X1, job.Y1);
-    form.ImgPhotoMaisonMouseMove(ssLeft, job.X2, job.Y2);
-    form.ImgPhotoMaisonMouseUp(mbLeft, 0, job.X2, job.Y2);
-    if (!form.btnExportImage.Enabled) return Refused(form.lblInstruction.Caption);
+    std::vector<const TComposerPlacement*> placements{&job};
+    for (const TComposerPlacement& next : job.Next) placements.push_back(&next);
+    for (const TComposerPlacement* p : placements) {
+      if (p != &job) {
+        // Another product picture, chosen as "Photo produit" would choose it.
+        if (p->ProductPath != form.productPath) {
+          host.OpenFileName = p->ProductPath;
+          form.btnProduitPhotoClick();
+          if (form.productPath != p->ProductPath) return Refused(host.LastMessage);
+        }
+      }
+      form.ImgPhotoMaisonMouseDown(mbLeft, ssLeft, p->X1, p->Y1);
+      form.ImgPhotoMaisonMouseMove(ssLeft, p->X2, p->Y2);
+      form.ImgPhotoMaisonMouseUp(mbLeft, 0, p->X2, p->Y2);
+      if (!form.ImgProduit.Visible || !form.btnEffProduit.Enabled)
+        return Refused(form.lblInstruction.Caption);
 
-    if (job.Drag) DragProduct(form, job.DragX, job.DragY);
-    for (const TComposerJob::TKey& key : job.Keys) form.FormKeyDown(key.Key, key.Shift);
+      if (p->Drag) DragProduct(form, p->DragX, p->DragY);
+      for (const TComposerJob::TKey& key : p->Keys) form.FormKeyDown(key.Key, key.Shift);
+      if (p->HasCorners && !form.SetProductCorners(p->Corners))
+        return TComposerResult{2, "--coins : le quadrilatère ne peut pas être tracé sur la photo"};
+      if (p->Fix) form.FixProduct();
+    }
     if (job.Mention != 0) form.SelectMention(job.Mention);
 
     host.SaveFileName = job.OutputPath;
     host.SaveFilterIndex = SaveFilterFor(job.OutputPath);
-    form.btnExportImageClick();
+    if (job.FullResolution)
+      form.ExportFullResolution();
+    else
+      form.btnExportImageClick();
   } catch (const std::exception& e) {
     return Refused(e.what());
   }

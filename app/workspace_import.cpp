@@ -1,6 +1,8 @@
 // Importing the client photo and the product picture, and the two clear buttons.
-#include "ModulePhotos.h"
+#include <utility>
+
 #include "jpeg.h"
+#include "workspace_history.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ void TFrmModulePhoto::BtnClientPhotoClick() {
   }
   const TBusyScope busy(FHost);
   // Loaded aside: a failed load replaces nothing.
-  auto loaded = std::make_unique<TPicture>();
+  std::shared_ptr<TPicture> loaded = std::make_shared<TPicture>();
   try {
     loaded->LoadFromFile(fileName);
   } catch (const EFOpenError& e) {
@@ -36,7 +38,15 @@ void TFrmModulePhoto::BtnClientPhotoClick() {
     ShowMessage(txtOpenFailed);
     return;
   }
+  const TStep step(*this);
   std::swap(clientPhoto, loaded);
+  // A new photo starts a new mock-up: the products fixed on the old one go, and the
+  // notice that the list shows is stamped on the new one (the refit would drop it while
+  // the list still named it).
+  std::vector<TMockupProduct> oldFixed = std::exchange(fixedProducts, {});
+  std::vector<int> oldNotices = noticeStamps;
+  noticeStamps.clear();
+  if (cbMention.ItemIndex != 0) noticeStamps.push_back(cbMention.ItemIndex);
   try {
     UprightPicture(*clientPhoto);  // a phone photo turned upright, before it is fitted
     FitClientPhoto();
@@ -45,9 +55,14 @@ void TFrmModulePhoto::BtnClientPhotoClick() {
     // data fails here). Go back to the previous photo, so that later refits do not fail
     // again and again, and let the error be reported.
     std::swap(clientPhoto, loaded);
+    fixedProducts = std::move(oldFixed);
+    noticeStamps = std::move(oldNotices);
     RestoreDisplay();
     throw;
   }
+  EndPerspective();
+  // The previous photo now lives on for undo only.
+  if (loaded && loaded->Graphic()) ReleaseDecodedPixels(*loaded);
   ImgProduit.Visible = false;
   ImgPhotoMaison.Enabled = true;
   btnEffClient.Enabled = true;
@@ -79,6 +94,8 @@ void TFrmModulePhoto::LoadProductPreview() {
 }
 
 void TFrmModulePhoto::ClearClientPhoto() {
+  const TStep step(*this);
+  fixedProducts.clear();
   ClearProduct();
   SetInstruction(txtImport, clBlack);
   ImgPhotoMaison.Picture.SetGraphic(nullptr);

@@ -2,7 +2,7 @@
 // make: grab, move by the step, the pointer resting there, release. So the keys follow the
 // mouse's rules exactly: free inside the photo, one step past an edge at most, and the
 // release puts a product that ended past an edge back on it.
-#include "ModulePhotos.h"
+#include "workspace_history.h"
 
 namespace {
 
@@ -29,6 +29,21 @@ bool ArrowStep(uint16_t key, int& dx, int& dy) {
 }  // namespace
 
 bool TFrmModulePhoto::FormKeyDown(uint16_t key, TShiftState shift) {
+  if (key == vkEscape && shift == 0) {
+    if (!FCornerMode || FCornerIndex >= 0) return false;
+    EndPerspective();
+    return true;
+  }
+  // Ctrl+Z undoes; Ctrl+Shift+Z and Ctrl+Y redo.
+  if ((shift & ssCtrl) != 0 && (shift & ssAlt) == 0 && (key == vkZ || key == vkY)) {
+    if (key == vkZ && (shift & ssShift) == 0)
+      Undo();
+    else if (key == vkZ || (shift & ssShift) == 0)
+      Redo();
+    else
+      return false;
+    return true;
+  }
   int dx = 0;
   int dy = 0;
   if (!ArrowStep(key, dx, dy) || (shift & (ssCtrl | ssAlt)) != 0) return false;
@@ -36,6 +51,8 @@ bool TFrmModulePhoto::FormKeyDown(uint16_t key, TShiftState shift) {
   if (!ImgProduit.Visible || !ImgProduit.Enabled || !ImgProduit.HasPicture() || isDragging ||
       isDrawing)
     return false;
+  if (FCornerIndex >= 0) return false;  // a corner is being dragged
+  const TStep undoStep(*this);
   const int step = (shift & ssShift) != 0 ? 10 : 1;
   // The pointer in window coordinates, grabbing the product's top-left pixel.
   const int pointerX = ImgProduit.Left + dx * step;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "ModulePhotos.h"
+#include "workspace_history.h"
 
 void TFrmModulePhoto::DrawFrame(int x1, int y1, int x2, int y2) {
   TBitmap* display = DisplayBitmap();
@@ -139,6 +139,7 @@ void TFrmModulePhoto::PlaceProduct() {
     return;
   }
 
+  const TStep step(*this);
   ImgProduit.Left = productLeft;
   ImgProduit.Top = productTop;
   ImgProduit.Width = w;
@@ -148,6 +149,11 @@ void TFrmModulePhoto::PlaceProduct() {
     const TBusyScope busy(FHost);
     LoadPictureUpright(ImgProduit.Picture, productPath);
   }
+  // A new product starts flat, without handles; the history shares its own copy.
+  ReleasePlacedProduct();
+  TGraphic& placed = *ImgProduit.Picture.Graphic();
+  FPlaced.Picture = placed.ClassType().Create();
+  FPlaced.Picture->Assign(placed);
   ImgProduitApercu.Picture.Assign(ImgProduit.Picture);
   ImgProduit.Visible = true;
   btnEffProduit.Enabled = true;
@@ -161,6 +167,8 @@ void TFrmModulePhoto::ImgProduitMouseDown(TMouseButton button, TShiftState, int 
   grabX = x;
   grabY = y;
   isDragging = true;
+  // A drag is one step from press to release (the arrow keys make their own).
+  if (FStepDepth == 0) FPressBefore = std::make_unique<TMockupState>(CaptureState());
   SetInstruction(txtPlace, clBlack);
 }
 
@@ -195,9 +203,15 @@ void TFrmModulePhoto::ImgProduitMouseUp(TMouseButton button, TShiftState, int, i
   if (productBottom > photoBottom) ImgProduit.Top = photoBottom - ImgProduit.Height;
   productLeft = ImgProduit.Left;
   productTop = ImgProduit.Top;
+  if (FPressBefore && FStepDepth == 0 && FCornerIndex < 0) {
+    TMockupState before = std::move(*FPressBefore);
+    FPressBefore.reset();
+    Remember(std::move(before));
+  }
 }
 
 void TFrmModulePhoto::btnProporClick() {
+  const TStep step(*this);
   isProportional = true;
   ClearProduct();
   btnPerso.Enabled = true;
@@ -205,6 +219,7 @@ void TFrmModulePhoto::btnProporClick() {
 }
 
 void TFrmModulePhoto::btnPersoClick() {
+  const TStep step(*this);
   isProportional = false;
   ClearProduct();
   btnPerso.Enabled = false;

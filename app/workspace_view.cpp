@@ -62,3 +62,21 @@ void RenderProductOverPhoto(TImage& product, TBitmap& photoRendering, TBitmap& t
   TGraphic* graphic = product.Picture.Graphic();
   if (graphic && !graphic->Empty()) target.Canvas().StretchDraw(Rect(0, 0, w, h), *graphic);
 }
+
+void RenderPlacedProduct(TFrmModulePhoto& form, TBitmap& photoRendering, TBitmap& target) {
+  const TWarpSource* warp = form.PlacedWarp();
+  if (!warp) {
+    RenderProductOverPhoto(form.ImgProduit, photoRendering, target);
+    return;
+  }
+  // The photo beneath, then the picture on the corners (relative to the control).
+  TImage beneath;
+  beneath.Left = form.ImgProduit.Left;
+  beneath.Top = form.ImgProduit.Top;
+  beneath.Width = form.ImgProduit.Width;
+  beneath.Height = form.ImgProduit.Height;
+  RenderProductOverPhoto(beneath, photoRendering, target);
+  if (!target.Empty())
+    DrawPerspective(target, *warp, form.productCorners,
+                    Rect(0, 0, target.Width(), target.Height()));
+}

@@ -73,32 +73,58 @@ std::string ValueOf(const TArgs& args, const char* option) {
 // right and bottom edges may lie on the control's edge), and a drag moves the product by
 // at most the control's size. Anything further is a typing mistake: refused here, before
 // a frame of a billion pixels is drawn or a sum of coordinates overflows.
-void CheckReach(const TComposerJob& job, const TArgs& args) {
+void CheckReach(const TComposerJob& job, const TComposerPlacement& p, const TArgs& args) {
   const int w = job.ViewWidth, h = job.ViewHeight;
-  for (int x : {job.X1, job.X2})
-    for (int y : {job.Y1, job.Y2})
+  for (int x : {p.X1, p.X2})
+    for (int y : {p.Y1, p.Y2})
       if (x < 0 || x > w || y < 0 || y > h)
         throw TUsageError("--cadre hors de la vue de " + std::to_string(w) + " x " +
                           std::to_string(h) + " (x de 0 à " + std::to_string(w) + ", y de 0 à " +
                           std::to_string(h) + ") : « " + ValueOf(args, "--cadre") + " »");
-  if (job.Drag && (job.DragX < -w || job.DragX > w || job.DragY < -h || job.DragY > h))
+  if (p.Drag && (p.DragX < -w || p.DragX > w || p.DragY < -h || p.DragY > h))
     throw TUsageError("--deplacer plus grand que la vue de " + std::to_string(w) + " x " +
                       std::to_string(h) + " : « " + ValueOf(args, "--deplacer") + " »");
+  if (!p.HasCorners) return;
+  for (const TPointD& c : p.Corners)
+    if (c.X < 0 || c.X > w || c.Y < 0 || c.Y > h)
+      throw TUsageError("--coins hors de la vue de " + std::to_string(w) + " x " +
+                        std::to_string(h) + " (x de 0 à " + std::to_string(w) + ", y de 0 à " +
+                        std::to_string(h) + ") : « " + ValueOf(args, "--coins") + " »");
+  if (!IsConvexQuad(p.Corners))
+    throw TUsageError(
+        "--coins ne forment pas un quadrilatère convexe (haut-gauche, haut-droite, bas-droite, "
+        "bas-gauche, sans croisement ni creux) : « " +
+        ValueOf(args, "--coins") + " »");
 }
 
 TComposerJob ParseJob(const TArgs& args) {
   TComposerJob job;
-  bool hasFrame = false;
+  // The options of a product apply to the one being placed: the job's own first, then
+  // after each --fixer the next one (same product picture unless --produit changes it).
+  std::vector<TComposerPlacement> placements(1);
+  std::vector<bool> framed(1, false);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    TComposerPlacement& current = placements.back();
     if (a == "--photo") {
       job.PhotoPath = NextValue(args, i);
     } else if (a == "--produit") {
-      job.ProductPath = NextValue(args, i);
+      current.ProductPath = NextValue(args, i);
     } else if (a == "--cadre") {
       const std::vector<int> v = ParseInts(NextValue(args, i), 4, ',', "--cadre");
-      job.X1 = v[0], job.Y1 = v[1], job.X2 = v[2], job.Y2 = v[3];
-      hasFrame = true;
+      current.X1 = v[0], current.Y1 = v[1], current.X2 = v[2], current.Y2 = v[3];
+      framed.back() = true;
+    } else if (a == "--coins") {
+      const std::vector<int> v = ParseInts(NextValue(args, i), 8, ',', "--coins");
+      for (size_t c = 0; c < 4; ++c)
+        current.Corners[c] = TPointD{double(v[2 * c]), double(v[2 * c + 1])};
+      current.HasCorners = true;
+    } else if (a == "--fixer") {
+      current.Fix = true;
+      TComposerPlacement next;
+      next.ProductPath = current.ProductPath;
+      placements.push_back(next);
+      framed.push_back(false);
     } else if (a == "--mode") {
       const std::string& m = NextValue(args, i);
       if (m != "proportionnel" && m != "personnalise")
@@ -106,10 +132,10 @@ TComposerJob ParseJob(const TArgs& args) {
       job.Proportional = m == "proportionnel";
     } else if (a == "--deplacer") {
       const std::vector<int> v = ParseInts(NextValue(args, i), 2, ',', "--deplacer");
-      job.Drag = true;
-      job.DragX = v[0], job.DragY = v[1];
+      current.Drag = true;
+      current.DragX = v[0], current.DragY = v[1];
     } else if (a == "--touches") {
-      job.Keys = ParseKeys(NextValue(args, i));
+      current.Keys = ParseKeys(NextValue(args, i));
     } else if (a == "--mention") {
       const std::string& m = NextValue(args, i);
       if (m == "aucune")
@@ -125,6 +151,8 @@ TComposerJob ParseJob(const TArgs& args) {
       if (v[0] <= 0 || v[1] <= 0 || v[0] > 20000 || v[1] > 20000)
         throw TUsageError("taille de vue invalide : « " + args[i] + " »");
       job.ViewWidth = v[0], job.ViewHeight = v[1];
+    } else if (a == "--pleine-resolution") {
+      job.FullResolution = true;
     } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
       throw TUsageError("option inconnue : « " + a + " »");
     } else if (job.OutputPath.empty()) {
@@ -133,10 +161,21 @@ TComposerJob ParseJob(const TArgs& args) {
       throw TUsageError("trop d'arguments");
     }
   }
-  CheckReach(job, args);
+  // After the last --fixer nothing more needs to be placed; anything else needs a frame.
+  const TComposerPlacement& last = placements.back();
+  if (placements.size() > 1 && !framed.back() && !last.Drag && last.Keys.empty() &&
+      !last.HasCorners) {
+    placements.pop_back();
+    framed.pop_back();
+  }
+  for (size_t p = 1; p < placements.size(); ++p)
+    if (!framed[p]) throw TUsageError("--cadre manquant pour le produit suivant --fixer");
+  for (const TComposerPlacement& p : placements) CheckReach(job, p, args);
+  static_cast<TComposerPlacement&>(job) = placements.front();
+  job.Next.assign(placements.begin() + 1, placements.end());
   if (job.PhotoPath.empty()) throw TUsageError("--photo manquant");
   if (job.ProductPath.empty()) throw TUsageError("--produit manquant");
-  if (!hasFrame) throw TUsageError("--cadre manquant");
+  if (!framed.front()) throw TUsageError("--cadre manquant");
   if (job.OutputPath.empty()) throw TUsageError("SORTIE manquante");
   return job;
 }
@@ -145,6 +184,7 @@ TComposerJob ParseJob(const TArgs& args) {
 
 int CmdComposer(const TArgs& args) {
   const TComposerResult result = RunComposerJob(ParseJob(args));
+  if (result.ExitCode == 2) throw TUsageError(result.Message);
   if (result.ExitCode != 0) std::cerr << result.Message << "\n";
   return result.ExitCode;
 }

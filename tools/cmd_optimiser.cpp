@@ -3,6 +3,7 @@
 // the input's bytes are written instead, so the command never enlarges a file.
 #include <algorithm>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <unordered_set>
 
@@ -36,7 +37,7 @@ struct TFrameBefore {
   const TGIFFrame* Frame;
   bool Empty;
   bool FullyTransparent;
-  int Delay;
+  int Delay;  // as played: 0 and no graphic control play as the default, held within bounds
 };
 
 std::vector<TFrameBefore> DescribeFrames(TGIFImage& image) {
@@ -49,7 +50,9 @@ std::vector<TFrameBefore> DescribeFrames(TGIFImage& image) {
       clear = std::all_of(f.Data(), f.Data() + f.DataSize(), [t](uint8_t p) { return p == t; });
     }
     TGIFGraphicControlExtension* g = f.GraphicControlExtension();
-    frames.push_back({&f, f.Empty(), clear, g ? g->Delay() : 0});
+    const int delay = g && g->Delay() != 0 ? g->Delay() : DefaultFrameDelay;
+    frames.push_back(
+        {&f, f.Empty(), clear, std::clamp(delay, MinimumFrameDelay, MaximumFrameDelay)});
   }
   return frames;
 }
@@ -59,21 +62,35 @@ void ReportRemovedFrames(const std::vector<TFrameBefore>& before, TGIFImage& ima
   std::unordered_set<const TGIFFrame*> kept;
   for (int i = 0; i < image.Images().Count(); ++i) kept.insert(image.Images().Frames(i));
   for (size_t i = 0; i < before.size(); ++i) {
-    // A frame without pixels or time was never seen: its removal changes nothing.
-    if (kept.count(before[i].Frame) || (before[i].Empty && before[i].Delay == 0)) continue;
+    // A frame without pixels is never shown: its removal changes nothing.
+    if (kept.count(before[i].Frame) || before[i].Empty) continue;
     std::cout << "Trame " << i << " supprimée : "
               << (before[i].FullyTransparent ? "entièrement transparente"
                                              : "identique à ce qui est déjà affiché")
-              << ", délai " << before[i].Delay << " cs"
-              << (i > 0 && before[i].Delay ? " ajouté à la trame précédente" : "") << "\n";
+              << ", délai " << before[i].Delay << " cs ajouté à la trame précédente\n";
   }
 }
 
-// Whether one global table can hold every colour the frames draw with (and a transparent
-// entry when some frame needs one): only then does merging the tables keep every colour.
+uint32_t ColorValue(const TGIFColor& c) {
+  return c.Red | (uint32_t(c.Green) << 8) | (uint32_t(c.Blue) << 16);
+}
+
+// Whether one global table can hold every colour the frames draw with, the background
+// colour, and a transparent entry when some frame needs one: only then does merging the
+// tables keep every colour.
 bool ColorsFitOneTable(TGIFImage& image) {
-  std::vector<uint32_t> values;  // at most 256 per frame
-  bool transparency = false;
+  std::vector<uint32_t> values;  // sorted, without repeats
+  const bool animated = image.Images().Count() > 1;
+  bool transparency = animated && image.IsTransparent();
+  TGIFGlobalColorMap& global = image.GlobalColorMap();
+  if (global.Count() > 0) {
+    const int bg = image.BackgroundColorIndex();
+    values.push_back(ColorValue(global.Data()[bg < global.Count() ? bg : 0]));
+  } else if (animated && !image.IsTransparent()) {
+    values.push_back(uint32_t(clWindow) & 0xFFFFFF);
+  }
+  // The colours so far, sorted without repeats; each frame adds at most 256.
+  std::vector<uint32_t> frameValues, merged;
   for (int i = 0; i < image.Images().Count(); ++i) {
     TGIFFrame& f = *image.Images().Frames(i);
     if (f.Empty()) continue;
@@ -81,6 +98,7 @@ bool ColorsFitOneTable(TGIFImage& image) {
     bool used[256] = {};
     for (size_t k = 0; k < f.DataSize(); ++k) used[f.Data()[k]] = true;
     const TGIFColorMap& map = f.ActiveColorMap();
+    frameValues.clear();
     for (int index = 0; index < 256; ++index) {
       if (!used[index]) continue;
       if (index == t) {
@@ -88,14 +106,16 @@ bool ColorsFitOneTable(TGIFImage& image) {
         continue;
       }
       if (index >= map.Count()) return false;  // a damaged frame: left as it is
-      const TGIFColor c = map.Data()[index];
-      const uint32_t value = c.Red | (uint32_t(c.Green) << 8) | (uint32_t(c.Blue) << 16);
-      values.push_back(value);
+      frameValues.push_back(ColorValue(map.Data()[index]));
     }
+    std::sort(frameValues.begin(), frameValues.end());
+    merged.clear();
+    std::set_union(values.begin(), values.end(), frameValues.begin(), frameValues.end(),
+                   std::back_inserter(merged));
+    values.swap(merged);
+    if (values.size() > 256) return false;
   }
-  std::sort(values.begin(), values.end());
-  const auto colors = std::unique(values.begin(), values.end()) - values.begin();
-  return colors <= (transparency ? 255 : 256);
+  return values.size() <= (transparency ? 255u : 256u);
 }
 
 // Written without forcing the bytes to disk, as file tools do; the stream's own
@@ -124,9 +144,13 @@ int CmdOptimiser(const TArgs& args) {
   // finds a free entry for transparency more often.
   TMemoryStream output;
   try {
-    if ((options & ooColorMap) && image.Images().Count() > 0 && ColorsFitOneTable(image))
+    if ((options & ooColorMap) && image.Images().Count() > 0 && ColorsFitOneTable(image)) {
       image.OptimizeColorMap();
-    image.Optimize(options);
+      // The one table is ordered by use already: sorting it again would count every pixel
+      // for nothing.
+      options &= TGIFOptimizeOptions(~ooColorMap);
+    }
+    if (options) image.Optimize(options);
     image.SaveToStream(output);
   } catch (const GIFException& e) {
     // A damaged file (a pixel beyond its colour table) stays as it is.

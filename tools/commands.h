@@ -46,7 +46,8 @@ inline const TCommand kCommands[] = {
     {"composer",
      "--photo PHOTO --produit PRODUIT --cadre X1,Y1,X2,Y2 [--mode proportionnel|personnalise] "
      "[--deplacer DX,DY] [--touches gauche,droite,haut,bas,maj+gauche...] "
-     "[--mention aucune|blanche|noire] [--vue LxH] SORTIE",
+     "[--coins X1,Y1,X2,Y2,X3,Y3,X4,Y4] [--fixer [--produit P] --cadre ...]... "
+     "[--mention aucune|blanche|noire] [--vue LxH] [--pleine-resolution] SORTIE",
      "compose une maquette comme la fenêtre de Vitrelle", CmdComposer},
 #endif
 };

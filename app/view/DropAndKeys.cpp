@@ -2,7 +2,8 @@
 // window itself: the photo control is disabled until a photo is loaded, and a disabled
 // widget gets no drop, yet dropping the first photo is the very use of it. Arrow keys are
 // looked at before the focused widget sees them (as a form's key preview does), so that
-// they move the product even when the notice list has the focus.
+// they move the product even when the notice list has the focus; so do the undo and redo
+// shortcuts and Escape (which ends the corner handles).
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -33,6 +34,12 @@ uint16_t VirtualKey(int qtKey) {
       return vkUp;
     case Qt::Key_Down:
       return vkDown;
+    case Qt::Key_Escape:
+      return vkEscape;
+    case Qt::Key_Z:
+      return vkZ;
+    case Qt::Key_Y:
+      return vkY;
     default:
       return 0;
   }

@@ -5,7 +5,9 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QScrollArea>
 #include <QTimer>
 #include <algorithm>
@@ -56,6 +58,39 @@ QLabel* MakeLabel(QWidget* parent, const TLabel& l) {
   return label;
 }
 
+// The corner handles of the product in perspective, over the photo and the product; the
+// mouse goes through to them (the workspace decides what a press on a handle does).
+class THandleOverlay : public QWidget {
+ public:
+  THandleOverlay(QWidget* parent, TFrmModulePhoto& form) : QWidget(parent), FForm(form) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    if (!FForm.InPerspectiveMode()) return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const TQuad quad = FForm.ProductCornersInWindow();
+    QPolygonF outline;
+    for (const TPointD& c : quad) outline << QPointF(c.X - x(), c.Y - y());
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(Qt::white, 1, Qt::SolidLine));
+    painter.drawPolygon(outline);
+    painter.setPen(QPen(Qt::black, 1, Qt::DashLine));
+    painter.drawPolygon(outline);
+    const double half = TFrmModulePhoto::kHandleSize / 2.0;
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(Qt::white);
+    for (const QPointF& c : outline)
+      painter.drawRect(QRectF(c.x() - half, c.y() - half, 2 * half, 2 * half));
+  }
+
+ private:
+  TFrmModulePhoto& FForm;
+};
+
 }  // namespace
 
 TMainWindow::TMainWindow(QWidget* parent) : QWidget(parent) {
@@ -89,6 +124,8 @@ void TMainWindow::BuildWidgets() {
   ImgPhotoMaison->setCursor(Qt::CrossCursor);
   ImgProduit = new TPictureWidget(this);
   ImgProduit->raise();  // above the photo, so it gets the presses on the product
+  Handles = new THandleOverlay(this, f);
+  Handles->raise();
 
   scBxInfos = new QScrollArea(this);
   scBxInfos->setWidgetResizable(false);
@@ -148,26 +185,71 @@ void TMainWindow::ConnectEvents() {
   connect(cbMention, &QComboBox::activated, this,
           [this, &f](int index) { Guarded([&f, index] { f.SelectMention(index); }); });
 
+  // While the corner handles are shown the workspace sees the left button first, in
+  // window coordinates; what it leaves goes to the window's own handlers.
   ImgPhotoMaison->OnMouseDown = [this, &f](TMouseButton b, TShiftState s, int x, int y) {
-    Guarded([&] { f.ImgPhotoMaisonMouseDown(b, s, x, y); });
+    Guarded([&] {
+      if (!f.CornerMouseDown(b, x, y)) f.ImgPhotoMaisonMouseDown(b, s, x, y);
+    });
   };
   ImgPhotoMaison->OnMouseMove = [this, &f](TShiftState s, int x, int y) {
+    if (f.CornerDragging()) {
+      Guarded([&] { f.CornerMouseMove(x, y); });
+      return;
+    }
     if (!f.isDrawing) return;  // nothing to show for a move without a frame
     GuardedFrameMove([&] { f.ImgPhotoMaisonMouseMove(s, x, y); });
   };
   ImgPhotoMaison->OnMouseUp = [this, &f](TMouseButton b, TShiftState s, int x, int y) {
-    Guarded([&] { f.ImgPhotoMaisonMouseUp(b, s, x, y); });
+    Guarded([&] {
+      if (!f.CornerMouseUp(b, x, y)) f.ImgPhotoMaisonMouseUp(b, s, x, y);
+    });
   };
+  // The product control moves during a corner drag: its events are taken to window
+  // coordinates through where it is now.
   ImgProduit->OnMouseDown = [this, &f](TMouseButton b, TShiftState s, int x, int y) {
-    Guarded([&] { f.ImgProduitMouseDown(b, s, x, y); });
+    const int wx = x + ImgProduit->x(), wy = y + ImgProduit->y();
+    Guarded([&] {
+      if (!f.CornerMouseDown(b, wx, wy)) f.ImgProduitMouseDown(b, s, x, y);
+    });
   };
   ImgProduit->OnMouseMove = [this, &f](TShiftState s, int x, int y) {
+    if (f.CornerDragging()) {
+      const int wx = x + ImgProduit->x(), wy = y + ImgProduit->y();
+      Guarded([&] { f.CornerMouseMove(wx, wy); });
+      return;
+    }
     if (!f.isDragging) return;
     Guarded([&] { f.ImgProduitMouseMove(s, x, y); });
   };
   ImgProduit->OnMouseUp = [this, &f](TMouseButton b, TShiftState s, int x, int y) {
-    Guarded([&] { f.ImgProduitMouseUp(b, s, x, y); });
+    const int wx = x + ImgProduit->x(), wy = y + ImgProduit->y();
+    Guarded([&] {
+      if (!f.CornerMouseUp(b, wx, wy)) f.ImgProduitMouseUp(b, s, x, y);
+    });
   };
+  ImgPhotoMaison->OnContextMenu = [this](QPoint at) { ShowContextMenu(at); };
+  ImgProduit->OnContextMenu = [this](QPoint at) { ShowContextMenu(at); };
+}
+
+std::unique_ptr<QMenu> TMainWindow::MakeContextMenu() {
+  auto menu = std::make_unique<QMenu>(this);
+  for (const TMenuEntry& entry : FForm->ContextMenu()) {
+    QString text = QString::fromStdString(entry.Caption);
+    if (!entry.Shortcut.empty()) text += '\t' + QString::fromStdString(entry.Shortcut);
+    QAction* action = menu->addAction(text);
+    action->setEnabled(entry.Enabled);
+    const TMenuCommand command = entry.Command;
+    connect(action, &QAction::triggered, this,
+            [this, command] { Guarded([this, command] { FForm->RunMenuCommand(command); }); });
+  }
+  return menu;
+}
+
+void TMainWindow::ShowContextMenu(QPoint globalPos) {
+  std::unique_ptr<QMenu> menu = MakeContextMenu();
+  if (ContextMenuHook) ContextMenuHook(*menu);
+  menu->exec(globalPos);
 }
 
 void TMainWindow::Guarded(const std::function<void()>& handler) {
@@ -219,7 +301,7 @@ void TMainWindow::GuardedFrameMove(const std::function<void()>& handler) {
 
 void TMainWindow::ShowProduct() {
   TBitmap productRendering;
-  RenderProductOverPhoto(FForm->ImgProduit, FPhotoRendering, productRendering);
+  RenderPlacedProduct(*FForm, FPhotoRendering, productRendering);
   ImgProduit->SetImage(ToQImage(productRendering));
 }
 
@@ -257,6 +339,11 @@ void TMainWindow::Sync() {
   ApplyGeometry(ImgProduit, f.ImgProduit);
   ImgProduit->setVisible(f.ImgProduit.Visible && f.ImgProduit.Width > 0 && f.ImgProduit.Height > 0);
   if (ImgProduit->isVisibleTo(this)) ShowProduct();
+
+  Handles->setGeometry(ImgPhotoMaison->geometry());
+  Handles->setVisible(f.InPerspectiveMode());
+  Handles->raise();
+  Handles->update();
 
   ApplyGeometry(scBxInfos, f.scBxInfos);
   // The preview changes only when its picture is replaced: not at every mouse move.

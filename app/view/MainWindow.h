@@ -15,6 +15,7 @@ class QComboBox;
 class QCoreApplication;
 class QFrame;
 class QLabel;
+class QMenu;
 class QScrollArea;
 
 // A framework bitmap as a Qt image (a copy).
@@ -108,8 +109,11 @@ class TPictureWidget : public QWidget {
   std::function<void(TMouseButton, TShiftState, int, int)> OnMouseDown;
   std::function<void(TShiftState, int, int)> OnMouseMove;
   std::function<void(TMouseButton, TShiftState, int, int)> OnMouseUp;
+  // The right button's menu was asked for at a global screen position.
+  std::function<void(QPoint)> OnContextMenu;
 
  protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
@@ -155,6 +159,12 @@ class TMainWindow : public QWidget {
   void GuardedFrameMove(const std::function<void()>& handler);
   // Replaces the exception message box (tests).
   std::function<void(const std::string&)> ExceptionHook;
+  // The photo's context menu as it is at this moment: entries in order, disabled ones
+  // greyed; choosing one runs it. ShowContextMenu opens it at a screen position.
+  std::unique_ptr<QMenu> MakeContextMenu();
+  void ShowContextMenu(QPoint globalPos);
+  // Called with the menu just before it opens (tests and screenshots look at it there).
+  std::function<void(QMenu&)> ContextMenuHook;
 
   // The widgets, for tests and screenshots.
   TPictureWidget* ImgPhotoMaison = nullptr;
@@ -170,6 +180,7 @@ class TMainWindow : public QWidget {
   TImageButton* btnExportImage = nullptr;
   QComboBox* cbMention = nullptr;
   QLabel* lblInstruction = nullptr;
+  QWidget* Handles = nullptr;  // the corner handles, drawn over the photo and the product
 
  protected:
   void showEvent(QShowEvent* event) override;

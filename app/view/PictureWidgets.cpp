@@ -1,4 +1,5 @@
 // The image controls and image buttons of the window, and the bitmap conversion they use.
+#include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -91,7 +92,18 @@ void TPictureWidget::SetImage(QImage image) {
 }
 
 void TPictureWidget::Repaint(const std::vector<QRect>& rects) {
-  for (const QRect& r : rects) update(r);
+  // On a high-density screen the smoothing spreads each picture pixel over the device
+  // pixels of its neighbours: a changed pixel changes them as well, and repainting only
+  // its own would leave its old look there (every erased frame as a faint outline).
+  const int reach = devicePixelRatioF() == 1.0 ? 0 : 2;
+  for (const QRect& r : rects) update(r.adjusted(-reach, -reach, reach, reach));
+}
+
+void TPictureWidget::contextMenuEvent(QContextMenuEvent* event) {
+  if (OnContextMenu)
+    OnContextMenu(event->globalPos());
+  else
+    event->ignore();
 }
 
 void TPictureWidget::paintEvent(QPaintEvent* event) {

@@ -1,10 +1,12 @@
 // The two picture dialogs and the message boxes, over Qt's own (non-native) file dialog
 // so that the open dialog can carry a preview drawn by our picture classes.
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 
 #include "MainWindow.h"
 
@@ -91,6 +93,12 @@ bool TQtHost::ExecuteOpenPictureDialog(TFileDialog& dialog) {
     grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1, Qt::AlignTop);
   QObject::connect(&qt, &QFileDialog::currentChanged, preview,
                    [preview](const QString& path) { ShowPreview(*preview, path); });
+  // Qt's own size leaves no room beside the preview: the path, the size column and the
+  // long first filter were cut off. Wide enough for them, within the screen.
+  QSize size(1040, 580);
+  if (const QScreen* screen = FParent ? FParent->screen() : QGuiApplication::primaryScreen())
+    size = size.boundedTo(screen->availableSize());
+  qt.resize(size);
   if (qt.exec() != QDialog::Accepted) return false;
   TakeChoice(qt, dialog);
   return true;
@@ -102,7 +110,21 @@ bool TQtHost::ExecuteSavePictureDialog(TFileDialog& dialog) {
   PrepareDialog(qt, dialog);
   qt.setAcceptMode(QFileDialog::AcceptSave);
   qt.setFileMode(QFileDialog::AnyFile);
-  qt.setDefaultSuffix(QString::fromStdString(dialog.DefaultExt));
+  // A name typed without extension takes the chosen filter's, so that the file's name
+  // says what it holds (PNG data is not named .bmp); a typed extension stays as typed.
+  const QStringList filters = QtFilters(dialog.Filter);
+  auto followFilter = [&qt, &dialog, filters](const QString& chosen) {
+    for (int row = 0; row < filters.size(); ++row)
+      if (chosen == filters[row] ||
+          chosen == QString::fromStdString(dialog.Filter[size_t(row)].Description))
+        qt.setDefaultSuffix(QString::fromStdString(dialog.DefaultExtFor(row + 1)));
+  };
+  qt.setDefaultSuffix(QString::fromStdString(dialog.DefaultExtFor(dialog.FilterIndex)));
+  QObject::connect(&qt, &QFileDialog::filterSelected, &qt, followFilter);
+  // The filter list also changes from code (selectNameFilter), which Qt does not signal.
+  if (auto* types = qt.findChild<QComboBox*>("fileTypeCombo"))
+    QObject::connect(types, &QComboBox::currentIndexChanged, &qt,
+                     [types, followFilter](int index) { followFilter(types->itemText(index)); });
   qt.setOption(QFileDialog::DontConfirmOverwrite, (dialog.Options & ofOverwritePrompt) == 0);
   if (qt.exec() != QDialog::Accepted) return false;
   TakeChoice(qt, dialog);

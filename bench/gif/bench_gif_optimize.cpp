@@ -1,18 +1,32 @@
-// vitrelle-img optimiser beside gifsicle -O2 on the animations of the test pictures: both run
-// as programs on the same file in the same iteration. Counters per file and in total:
-// size_vs_gifsicle (our bytes / gifsicle's), size_vs_input (our bytes / input bytes, never
-// above 1), time_vs_gifsicle (our time / gifsicle's), and the start-up time of each program.
+// vitrelle-img optimiser beside gifsicle -O2, as whole programs: one process per animation,
+// the two programs run on the same file one after the other (in turn first), and each
+// process's processor time (user + system, from wait4) is added up over a set. The ratio of
+// a set is the median over the rounds of (our total / gifsicle's total) in the same round.
+// Two sets: the animations of the shared test pictures (small files, where starting the
+// program is most of the work) and the benchmark's own 300-frame animation. The sizes of
+// both programs' files are printed per file and in total.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "GIFImg.h"
 #include "framework.h"
+#include "gif_bench_files.h"
+#include "ratio.h"
+
+extern char** environ;
 
 namespace {
 
@@ -24,8 +38,11 @@ std::string Dir() {
   return std::string(VITRELLE_TESTDATA) + "/gif";
 }
 
-// The animations: files of more than one frame.
-std::vector<std::string> Animations() {
+const std::string kTemp =
+    fs::temp_directory_path() / ("vitrelle-bench-" + std::to_string(getpid()));
+
+// The animations of the shared test pictures: files of more than one frame.
+std::vector<std::string> SharedAnimations() {
   std::vector<std::string> out;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(Dir(), ec)) {
@@ -41,58 +58,78 @@ std::vector<std::string> Animations() {
   return out;
 }
 
-double Seconds(const std::string& command) {
-  auto start = std::chrono::steady_clock::now();
-  if (std::system(command.c_str()) != 0) return -1;
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+std::vector<std::string> BuiltAnimation() {
+  const std::string path = kTemp + "-animation.gif";
+  const gif_build::TBytes bytes = gif_bench::Animation();
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  return {path};
 }
 
-struct TTally {
-  double Ours = 0, Theirs = 0, OurBytes = 0, TheirBytes = 0, InBytes = 0;
-};
+// Runs the program with its output thrown away; answers its processor time in seconds, or
+// -1 when it could not run or failed.
+double ProcessSeconds(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return -1;
+  auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
-void Measure(benchmark::State& state, const std::vector<std::string>& files) {
-  const std::string tmp =
-      fs::temp_directory_path() / ("vitrelle-bench-" + std::to_string(getpid()));
-  const std::string ours = tmp + "-ours.gif", theirs = tmp + "-gifsicle.gif";
-  TTally t;
-  bool first = true;
+std::vector<std::string> Ours(const std::string& in, const std::string& out) {
+  return {VITRELLE_IMG, "optimiser", in, out};
+}
+std::vector<std::string> Gifsicle(const std::string& in, const std::string& out) {
+  return {"gifsicle", "-O2", in, "-o", out};
+}
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// Per set: each round's ratio; per file: each round's ratio and both output sizes.
+std::map<std::string, std::vector<double>> gRoundRatios;
+std::map<std::string, std::vector<double>> gFileRatios;
+std::map<std::string, std::pair<uintmax_t, uintmax_t>> gSizes;
+
+void MeasureSet(benchmark::State& state, const std::vector<std::string>& files,
+                const std::string& set) {
+  const std::string ours = kTemp + "-ours.gif", theirs = kTemp + "-gifsicle.gif";
+  int round = 0;
   for (auto _ : state) {
-    double iterationOurs = 0;
+    double a = 0, b = 0;
     for (const std::string& f : files) {
-      double a =
-          Seconds(std::string(VITRELLE_IMG) + " optimiser '" + f + "' " + ours + " > /dev/null");
-      double b = Seconds("gifsicle -O2 '" + f + "' -o " + theirs + " 2> /dev/null");
-      if (a < 0 || b < 0) {
+      const bool oursFirst = round % 2 == 0;
+      const double first = ProcessSeconds(oursFirst ? Ours(f, ours) : Gifsicle(f, theirs));
+      const double second = ProcessSeconds(oursFirst ? Gifsicle(f, theirs) : Ours(f, ours));
+      const double x = oursFirst ? first : second, y = oursFirst ? second : first;
+      if (x < 0 || y < 0) {
         state.SkipWithError("a program failed");
         return;
       }
-      iterationOurs += a;
-      t.Theirs += b;
-      if (first) {
-        t.OurBytes += double(fs::file_size(ours));
-        t.TheirBytes += double(fs::file_size(theirs));
-        t.InBytes += double(fs::file_size(f));
-      }
+      a += x;
+      b += y;
+      gFileRatios[f].push_back(y > 0 ? x / y : 0);
+      gSizes[f] = {fs::file_size(ours), fs::file_size(theirs)};
     }
-    first = false;
-    t.Ours += iterationOurs;
-    state.SetIterationTime(iterationOurs);
+    gRoundRatios[set].push_back(b > 0 ? a / b : 0);
+    state.SetIterationTime(a);
+    ++round;
   }
-  // Starting each program (nothing optimized) explains the gap on files of a few hundred bytes.
-  double startOurs = 0, startTheirs = 0;
-  for (int k = 0; k < 5; ++k) {
-    startOurs += Seconds(std::string(VITRELLE_IMG) + " --help > /dev/null");
-    startTheirs += Seconds("gifsicle --version > /dev/null");
-  }
-  state.counters["start_ms_ours"] = startOurs * 1000 / 5;
-  state.counters["start_ms_gifsicle"] = startTheirs * 1000 / 5;
-  state.counters["size_vs_gifsicle"] = t.OurBytes / t.TheirBytes;
-  state.counters["size_vs_input"] = t.OurBytes / t.InBytes;
-  state.counters["time_vs_gifsicle"] = t.Ours / t.Theirs;
-  state.counters["bytes_ours"] = t.OurBytes;
-  state.counters["bytes_gifsicle"] = t.TheirBytes;
-  state.counters["bytes_input"] = t.InBytes;
   fs::remove(ours);
   fs::remove(theirs);
 }
@@ -104,18 +141,37 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "gifsicle is not installed (scripts/install-deps)\n");
     return 1;
   }
-  const std::vector<std::string> files = Animations();
-  for (const std::string& f : files)
-    benchmark::RegisterBenchmark(("optimise/" + fs::path(f).filename().string()).c_str(),
-                                 [f](benchmark::State& s) { Measure(s, {f}); })
+  const std::map<std::string, std::vector<std::string>> sets = {
+      {"shared test animations", SharedAnimations()}, {"300-frame animation", BuiltAnimation()}};
+  for (const auto& [set, files] : sets)
+    benchmark::RegisterBenchmark(
+        ("optimiser/" + set).c_str(),
+        [files = files, set = set](benchmark::State& s) { MeasureSet(s, files, set); })
         ->UseManualTime()
+        ->Iterations(15)
         ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("optimise/TOTAL",
-                               [files](benchmark::State& s) { Measure(s, files); })
-      ->UseManualTime()
-      ->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  TRatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  std::printf(
+      "\nPer file: processor time ours / gifsicle (paired median), bytes ours and gifsicle:\n");
+  for (const auto& [f, ratios] : gFileRatios) {
+    const auto [mine, peer] = gSizes[f];
+    std::printf("  %-48s %7.3f  %9ju %9ju%s\n", fs::path(f).filename().c_str(), Median(ratios),
+                mine, peer, mine > peer ? "  larger" : "");
+  }
+  std::printf("\nRatio ours / gifsicle -O2, whole programs, paired median:\n");
+  for (const auto& [set, ratios] : gRoundRatios)
+    TRatioReporter::PrintValue(("optimiser, " + set).c_str(), Median(ratios), 1.00);
+  std::printf("\nSizes in total, ours / gifsicle -O2:\n");
+  for (const auto& [set, files] : sets) {
+    double mine = 0, peer = 0;
+    for (const std::string& f : files)
+      mine += double(gSizes[f].first), peer += double(gSizes[f].second);
+    if (peer > 0) TRatioReporter::PrintValue(("bytes, " + set).c_str(), mine / peer, 1.00);
+  }
+  fs::remove(kTemp + "-animation.gif");
   benchmark::Shutdown();
   return 0;
 }

@@ -52,7 +52,12 @@ class TRatioReporter : public benchmark::ConsoleReporter {
   // prints the ratio alone.
   void PrintRatio(const char* label, const std::string& ours, const std::string& peer,
                   double goal = 0, TMeasure measure = kCpu) const {
-    const double r = Ratio(ours, peer, measure);
+    PrintValue(label, Ratio(ours, peer, measure), goal);
+  }
+
+  // The same line for a ratio the program worked out itself (a paired median of whole
+  // programs, for instance); nothing for 0.
+  static void PrintValue(const char* label, double r, double goal = 0) {
     if (r == 0) return;
     if (goal > 0)
       std::printf("  %-48s %7.3f  (goal <= %.2f)%s\n", label, r, goal, r <= goal ? "" : "  MISSED");

@@ -80,6 +80,8 @@ extern int DefaultReductionBits;
 extern TDitherMode DefaultDitherMode;
 extern int DefaultAnimationSpeed;
 extern bool RenderOnLoad;
+// Optimize (every option) before writing the picture as component data.
+extern bool OptimizeOnStream;
 extern int LargeBitmapPixels;
 extern TColor TransparentFillColor;
 extern bool PaletteDisplay;
@@ -898,6 +900,10 @@ class TGIFImage : public TGraphic {
   void Draw(TCanvas& canvas, const TRect& rect) override;
   void LoadFromStream(TStream& Stream) override;
   void SaveToStream(TStream& Stream) override;
+  // The picture stored as component data: its GIF file, optimized first when
+  // OptimizeOnStream is set.
+  void ReadData(TStream& Stream) { LoadFromStream(Stream); }
+  void WriteData(TStream& Stream);
   void Assign(TGraphic& Source) override;
   void Assign(TPicture& Source);
   // The clipboard's picture, through a picture of the class registered for it.

@@ -58,27 +58,32 @@ void TGIFApplicationExtension::LoadFromStream(TStream& Stream) {
   ReadAppData(Stream);
 }
 
-std::string TGIFApplicationExtension::Identifier() const {
-  std::string s(reinterpret_cast<const char*>(FIdent.Identifier), 8);
-  return s.substr(0, s.find('\0'));
-}
-
-std::string TGIFApplicationExtension::Authentication() const {
-  std::string s(reinterpret_cast<const char*>(FIdent.Authentication), 3);
-  return s.substr(0, s.find('\0'));
-}
-
 namespace {
 
+// The bytes of a field up to its first NUL, as text.
+std::string FieldText(const uint8_t* field, size_t length) {
+  std::string s(reinterpret_cast<const char*>(field), length);
+  return Cp1252ToUtf8(s.substr(0, s.find('\0')));
+}
+
+// The text in 8-bit characters, up to the field's length or its first NUL, the rest of
+// the field spaces.
 void StoreField(uint8_t* field, size_t length, const std::string& value) {
-  size_t n = std::min(length, value.size());
-  size_t nul = value.find('\0');
-  if (nul != std::string::npos) n = std::min(n, nul);
+  std::string bytes = Utf8ToCp1252(value.substr(0, value.find('\0')));
+  bytes.resize(std::min(length, bytes.size()));
   std::fill(field, field + length, uint8_t(' '));
-  std::copy(value.begin(), value.begin() + ptrdiff_t(n), field);
+  std::copy(bytes.begin(), bytes.end(), field);
 }
 
 }  // namespace
+
+std::string TGIFApplicationExtension::Identifier() const {
+  return FieldText(FIdent.Identifier, 8);
+}
+
+std::string TGIFApplicationExtension::Authentication() const {
+  return FieldText(FIdent.Authentication, 3);
+}
 
 void TGIFApplicationExtension::SetIdentifier(const std::string& Value) {
   StoreField(FIdent.Identifier, 8, Value);

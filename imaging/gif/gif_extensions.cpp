@@ -102,7 +102,11 @@ void TGIFGraphicControlExtension::SaveToStream(TStream& Stream) {
 
 void TGIFGraphicControlExtension::LoadFromStream(TStream& Stream) {
   TGIFExtension::LoadFromStream(Stream);
-  uint8_t r[6] = {};
+  // A record cut short keeps, beyond the bytes that came, what it held before.
+  uint8_t r[6] = {
+      FGCExtension.BlockSize, FGCExtension.PackedFields, 0, 0, FGCExtension.TransparentColorIndex,
+      FGCExtension.Terminator};
+  PutLE16(r + 2, FGCExtension.DelayTime);
   int64_t got = Stream.Read(r, 6);
   if (got < 6) Warning(gsWarning, gifmsg::sPrematureEOF);
   FGCExtension.BlockSize = r[0];

@@ -213,7 +213,8 @@ void TGIFFrame::SetPalette(std::unique_ptr<TPalette> Value) {
   FLocalPalette = std::move(Value);
   if (FBitmap) {
     HPALETTE current = FBitmap->Palette();
-    bool same = current && FLocalPalette && *current == *FLocalPalette;
+    bool same =
+        (!current && !FLocalPalette) || (current && FLocalPalette && *current == *FLocalPalette);
     if (!same) {
       DropBitmap();
       if (FImage) {

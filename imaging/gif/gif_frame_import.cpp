@@ -133,39 +133,13 @@ void TGIFFrame::ImportBitmap(TBitmap& Source) {
   if (FImage)
     FImage->Progress(psEnding, 100, FImage->PaletteModified(), TRect{},
                      gifmsg::sProgressConverting);
-  FBitmap.reset();  // the frame's own bitmap is built from its pixels when drawn
+  // The frame draws from its own pixels, built on first use. Kept, the bitmap read would
+  // outlive a later change of the frame's colours (the frame has cached no palette of its
+  // own for that change to clear), and repaired indices or a mask may already set it apart.
+  FBitmap.reset();
 }
 
 namespace {
-
-// The 8 colours last added or found, each with its index in the map. The search starts at
-// the entry last hit and goes backward, so a run of one colour costs one comparison.
-class TColorCache {
- public:
-  int Find(TColor Color) {
-    for (int k = 0, i = FLast; k < 8; ++k, i = (i + 7) & 7) {
-      if (FEntries[i].Index < 0) break;  // never filled: nothing older follows
-      if (FEntries[i].Color == Color) {
-        FLast = i;
-        return FEntries[i].Index;
-      }
-    }
-    return -1;
-  }
-  void Store(TColor Color, int Index) {
-    FEntries[FNext] = TEntry{Color, Index};
-    FLast = FNext;
-    FNext = (FNext + 1) & 7;
-  }
-
- private:
-  struct TEntry {
-    TColor Color = 0;
-    int Index = -1;
-  };
-  TEntry FEntries[8];
-  int FLast = 0, FNext = 0;
-};
 
 // Conversion progress every 32 rows.
 void ReportImportProgress(TGIFImage* Image, int Row, int Height) {

@@ -122,6 +122,36 @@ void DecodeLZW(TGIFBitReader& Reader, int MinCodeSize, const TLZWTarget& Target)
 // The largest number of pixels that Bytes bytes of image data can describe.
 uint64_t MaxEncodablePixels(int64_t Bytes, int MinCodeSize);
 
+// The colours of a true-colour bitmap on their way into a frame's map: the 8 last added or
+// found, each with its index in the map. The search starts at the entry last hit and goes
+// backward, so a run of one colour costs one comparison.
+class TColorCache {
+ public:
+  int Find(TColor Color) {
+    for (int k = 0, i = FLast; k < 8; ++k, i = (i + 7) & 7) {
+      if (FEntries[i].Index < 0) break;  // never filled: nothing older follows
+      if (FEntries[i].Color == Color) {
+        FLast = i;
+        return FEntries[i].Index;
+      }
+    }
+    return -1;
+  }
+  void Store(TColor Color, int Index) {
+    FEntries[FNext] = TEntry{Color, Index};
+    FLast = FNext;
+    FNext = (FNext + 1) & 7;
+  }
+
+ private:
+  struct TEntry {
+    TColor Color = 0;
+    int Index = -1;
+  };
+  TEntry FEntries[8];
+  int FLast = 0, FNext = 0;
+};
+
 // The registries of extension classes.
 struct TExtensionEntry {
   const TGIFExtensionClass* Class;
@@ -155,6 +185,12 @@ TExtensionList& ExtensionRegistry();
 TAppExtensionList& AppExtensionRegistry();
 // Frees both registries (they are created again on next use).
 void FreeExtensionRegistries();
+
+// 8-bit text of the code page that GIF files are written in (Windows-1252) and back.
+// Characters without a place in the code page become "?"; bytes that are not UTF-8 are
+// taken as they are.
+std::string Utf8ToCp1252(const std::string& Text);
+std::string Cp1252ToUtf8(const std::string& Bytes);
 
 // Sub-block text of comments and plain text.
 void WriteSubBlockText(TStream& Stream, const TStringList& Text);

@@ -212,6 +212,11 @@ void TGIFImage::SaveToStream(TStream& Stream) {
   Progress(psEnding, 100, true, TRect{}, gifmsg::sProgressSaving);
 }
 
+void TGIFImage::WriteData(TStream& Stream) {
+  if (OptimizeOnStream) Optimize(ooAll, rmNone, dmNearest, 8);
+  SaveToStream(Stream);
+}
+
 // ---------------------------------------------------------------------------------------
 // Frames from other pictures
 // ---------------------------------------------------------------------------------------
@@ -243,7 +248,9 @@ TGIFFrame* TGIFImage::Add(TGIFFrame& Source) {
 TGIFFrame* TGIFImage::Add(TGraphic& Source) {
   TGIFFrame* last = nullptr;
   if (auto* gif = dynamic_cast<TGIFImage*>(&Source)) {
-    for (int i = 0; i < gif->Images().Count(); ++i)
+    // Counted once: adding the image to itself appends to the list being read.
+    const int count = gif->Images().Count();
+    for (int i = 0; i < count; ++i)
       last = NewFrame(*this, [&](TGIFFrame& f) { f.Assign(gif->Images().Frames(i)); });
   } else {
     last = NewFrame(*this, [&](TGIFFrame& f) { f.Assign(Source); });
@@ -270,15 +277,9 @@ void TGIFImage::Assign(TGraphic& Source) {
       FAnimateLoop = gif->FAnimateLoop;
       FColorReduction = gif->FColorReduction;
       FDitherMode = gif->FDitherMode;
-      int count = gif->Images().Count();
+      const int count = gif->Images().Count();
       for (int i = 0; i < count; ++i) {
-        TGIFFrame* frame = TGIFFrame::Create(this);
-        try {
-          frame->Assign(gif->Images().Frames(i));
-        } catch (...) {
-          FImages->Delete(FImages->IndexOf(frame));
-          throw;
-        }
+        Add(*gif->Images().Frames(i));
         Progress(psRunning, uint8_t((i + 1) * 100 / count), false, TRect{},
                  gifmsg::sProgressCopying);
       }
@@ -326,9 +327,10 @@ void TGIFImage::AssignFromClipboard() {
       const TGraphicClass* cls = TPicture::FindClipboardFormat(format);
       TClipboardData data;
       if (!cls || !clipboard.GetData(format, data)) continue;
-      std::unique_ptr<TGraphic> picture = cls->Create();
-      picture->LoadFromClipboardFormat(format, data, nullptr);
-      Assign(*picture);
+      TPicture picture;
+      picture.SetGraphicOwned(cls->Create());
+      picture.Graphic()->LoadFromClipboardFormat(format, data, nullptr);
+      Assign(picture);
       done = true;
       break;
     }
@@ -341,14 +343,25 @@ void TGIFImage::AssignFromClipboard() {
 }
 
 void TGIFImage::AssignTo(TGraphic& Dest) {
+  TBitmap* composite = Bitmap();
   if (auto* bitmap = dynamic_cast<TBitmap*>(&Dest)) {
-    if (TBitmap* composite = Bitmap())
+    if (composite)
       bitmap->Assign(*composite);
     else
       bitmap->SetSize(0, 0);
     return;
   }
-  TGraphic::AssignTo(Dest);
+  // Any other picture takes the first frame through a bitmap (a PNG or a JPEG can); one
+  // that cannot gets the usual refusal.
+  if (!composite) {
+    TGraphic::AssignTo(Dest);
+    return;
+  }
+  try {
+    Dest.Assign(*composite);
+  } catch (const EConvertError&) {
+    TGraphic::AssignTo(Dest);
+  }
 }
 
 // ---------------------------------------------------------------------------------------

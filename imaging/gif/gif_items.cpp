@@ -11,6 +11,7 @@ int DefaultReductionBits = 8;
 TDitherMode DefaultDitherMode = dmFloydSteinberg;
 int DefaultAnimationSpeed = 100;
 bool RenderOnLoad = false;
+bool OptimizeOnStream = false;
 int LargeBitmapPixels = 500000;
 TColor TransparentFillColor = clBlack;
 bool PaletteDisplay = false;

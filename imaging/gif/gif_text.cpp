@@ -25,14 +25,14 @@ void PutUtf8(std::string& out, char32_t c) {
   }
 }
 
+}  // namespace
+
 std::string Cp1252ToUtf8(const std::string& bytes) {
   std::string out;
   for (unsigned char b : bytes) PutUtf8(out, (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : b);
   return out;
 }
 
-// Characters without a place in the code page become "?"; bytes that are not UTF-8 are
-// taken as they are.
 std::string Utf8ToCp1252(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size();) {
@@ -59,8 +59,6 @@ std::string Utf8ToCp1252(const std::string& text) {
   }
   return out;
 }
-
-}  // namespace
 
 void WriteSubBlockText(TStream& Stream, const TStringList& Text) {
   std::string bytes = Utf8ToCp1252(Text.Text());

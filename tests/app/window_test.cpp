@@ -2,16 +2,22 @@
 // and button events going through the widgets to the workspace.
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QProcess>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTest>
 #include <QTimer>
+#include <cstring>
+#include <fstream>
 
 #include "MainWindow.h"
+#include "codecs.h"
 #include "workspace_support.h"
 
 namespace {
@@ -446,6 +452,137 @@ TEST_F(WindowTest, SaveDialogFilterDecidesTheFormatAndAddsTheDefaultSuffix) {
   written.LoadFromFile(dir.File("maquette.bmp"));
   EXPECT_EQ(written.Width(), 400);
   EXPECT_EQ(window->Form().svgImageSave.FileName, "");
+}
+
+// The open dialog opens wide enough for its path, its size column, its long first filter
+// and the preview beside them (1000 x 560 at least, when the screen has room).
+TEST_F(WindowTest, OpenDialogOpensAtAUsableSize) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  QSize opened;
+  QSize room;
+  WithDialog("", [&](QFileDialog& d) {
+    opened = d.size();
+    room = d.screen()->availableSize();
+    d.reject();
+  });
+  QTest::mouseClick(window->BtnClientPhoto, Qt::LeftButton);
+  EXPECT_GE(opened.width(), std::min(1000, room.width()));
+  EXPECT_GE(opened.height(), std::min(560, room.height()));
+}
+
+// A name typed without extension takes the chosen filter's ("Tout les Fichiers" the
+// dialog's default "bmp"); a typed extension is kept as typed.
+TEST_F(WindowTest, SaveDialogNameWithoutExtensionTakesTheFiltersOwn) {
+  TCodecRegistration codecs;
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  window->Form().btnPersoClick();
+  window->Guarded([this] {
+    window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
+    window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
+    window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
+  });
+  struct Row {
+    int filter;
+    const char* typed;
+    const char* written;
+    const char* magic;
+  };
+  for (const Row& row : {Row{1, "m1", "m1.png", "\x89PNG"}, Row{2, "m2", "m2.jpg", "\xFF\xD8"},
+                         Row{3, "m3", "m3.jpeg", "\xFF\xD8"}, Row{4, "m4", "m4.bmp", "BM"},
+                         Row{5, "m5", "m5.bmp", "BM"}, Row{1, "m6.gif", "m6.gif", "\x89PNG"}}) {
+    WithDialog(dir.File(row.typed),
+               [&](QFileDialog& d) { d.selectNameFilter(d.nameFilters()[row.filter - 1]); });
+    QTest::mouseClick(window->btnExportImage, Qt::LeftButton);
+    ASSERT_TRUE(exceptions.empty()) << exceptions[0];
+    std::ifstream in(dir.File(row.written), std::ios::binary);
+    std::string head(4, '\0');
+    in.read(head.data(), 4);
+    EXPECT_EQ(head.substr(0, std::strlen(row.magic)), row.magic) << row.written;
+  }
+}
+
+// The photo's context menu: its French entries in order, each enabled only when it applies;
+// the right button on the product opens it, and an entry chosen there runs.
+TEST_F(WindowTest, ContextMenuOffersWhatAppliesNow) {
+  using TEntries = std::vector<std::pair<std::string, bool>>;
+  auto entries = [this] {
+    TEntries shown;
+    const std::unique_ptr<QMenu> menu = window->MakeContextMenu();
+    for (QAction* a : menu->actions()) shown.emplace_back(a->text().toStdString(), a->isEnabled());
+    return shown;
+  };
+  auto expected = [](bool placed, bool undo) {
+    return TEntries{{"Perspective", placed},
+                    {"Fixer le produit sur la photo", placed},
+                    {"Annuler\tCtrl+Z", undo},
+                    {"Rétablir\tCtrl+Maj+Z", false},
+                    {"Exporter en pleine résolution…", placed}};
+  };
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  EXPECT_EQ(entries(), expected(false, false));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));  // a step that can be undone
+  EXPECT_EQ(entries(), expected(false, true));
+  window->Guarded([this] {
+    window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
+    window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
+    window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
+  });
+  EXPECT_EQ(entries(), expected(true, true));
+
+  QStringList opened;
+  window->ContextMenuHook = [&opened](QMenu& menu) {
+    for (QAction* a : menu.actions()) opened << a->text();
+    QTimer::singleShot(0, &menu, [&menu] {
+      menu.actions()[1]->trigger();  // "Fixer le produit sur la photo"
+      menu.close();
+    });
+  };
+  const QPoint at(5, 5);
+  QContextMenuEvent event(QContextMenuEvent::Mouse, at, window->ImgProduit->mapToGlobal(at));
+  QApplication::sendEvent(window->ImgProduit, &event);
+  EXPECT_EQ(opened.size(), 5);
+  EXPECT_EQ(window->Form().fixedProducts.size(), 1u);
+  EXPECT_FALSE(window->ImgProduit->isVisible());
+}
+
+// The corner handles through the window: the left button on a handle moves that corner
+// (the press lands on the photo or on the product, whichever lies under it), Escape ends
+// the handles, and the left button is the frame's again.
+TEST_F(WindowTest, CornerHandlesTakeTheLeftButtonUntilEscape) {
+  Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
+  ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
+  TFrmModulePhoto& f = window->Form();
+  window->Guarded([&f] {
+    f.btnPersoClick();
+    f.ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
+    f.ImgPhotoMaisonMouseMove(ssLeft, 300, 350);
+    f.ImgPhotoMaisonMouseUp(mbLeft, 0, 300, 350);
+  });
+  const std::unique_ptr<QMenu> menu = window->MakeContextMenu();
+  menu->actions()[0]->trigger();  // "Perspective"
+  ASSERT_TRUE(f.InPerspectiveMode());
+  EXPECT_TRUE(window->Handles->isVisible());
+  // Bottom-right corner (300, 350): just outside the product control, on the photo.
+  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(300, 350));
+  QTest::mouseMove(window->ImgPhotoMaison, QPoint(320, 340));
+  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(320, 340));
+  EXPECT_EQ(f.ProductCornersInWindow()[2].X, 320);
+  EXPECT_EQ(f.ProductCornersInWindow()[2].Y, 340);
+  // Top-left corner (200, 250): on the product control.
+  // (QTest takes the point (0, 0) for the widget's centre: the press is one pixel in.)
+  QTest::mousePress(window->ImgProduit, Qt::LeftButton, {}, QPoint(1, 1));
+  QTest::mouseMove(window->ImgProduit, QPoint(11, 6));
+  QTest::mouseRelease(window->ImgProduit, Qt::LeftButton, {}, QPoint(11, 6));
+  EXPECT_EQ(f.ProductCornersInWindow()[0].X, 210);
+  EXPECT_EQ(f.ProductCornersInWindow()[0].Y, 255);
+  QTest::keyClick(window->cbMention, Qt::Key_Escape);
+  EXPECT_FALSE(f.InPerspectiveMode());
+  EXPECT_FALSE(window->Handles->isVisible());
+  QTest::mousePress(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(400, 400));
+  EXPECT_TRUE(f.isDrawing);
+  QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, QPoint(400, 400));
+  EXPECT_EQ(f.ProductCornersInWindow()[0].X, 210);  // the shape stays
 }
 
 }  // namespace

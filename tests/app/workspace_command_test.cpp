@@ -1,4 +1,5 @@
 // `vitrelle-img composer` as a user runs it: arguments, exit status, messages, output.
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -93,6 +94,81 @@ TEST(ComposerCommandTest, RefusesCoordinatesBeyondTheView) {
   const TRun edge = Composer(common + " --cadre 0,0,728,730 " + dir.File("x.bmp"));
   EXPECT_EQ(edge.Status, 1) << edge.Output;
   EXPECT_NE(edge.Output.find(txtOutside), std::string::npos) << edge.Output;
+}
+
+// --coins puts the product in perspective: a solid product's corners land within one pixel
+// of the given points, and nothing of it lies more than a pixel outside them. A concave
+// or crossed shape and corners beyond the view are usage errors.
+TEST(ComposerCommandTest, CornersLandWhereGiven) {
+  TTempDir dir;
+  const std::string common =
+      "--photo " +
+      WriteQuadrantBmp(dir, "maison.bmp", 1600, 1200, clWhite, clWhite, clWhite, clWhite) +
+      " --produit " + WriteQuadrantBmp(dir, "p.bmp", 40, 40, clBlack, clBlack, clBlack, clBlack) +
+      " --mode personnalise --cadre 200,300,400,450";
+  const double corners[4][2] = {{210, 310}, {390, 300}, {380, 440}, {205, 450}};
+  const TRun run =
+      Composer(common + " --coins 210,310,390,300,380,440,205,450 " + dir.File("coins.bmp"));
+  ASSERT_EQ(run.Status, 0) << run.Output;
+  TBitmap out;
+  out.LoadFromFile(dir.File("coins.bmp"));
+  std::vector<std::pair<double, double>> dark;  // pixel centres, window coordinates
+  for (int y = 0; y < out.Height(); ++y)
+    for (int x = 0; x < out.Width(); ++x)
+      if (GetGValue(out.PixelColor(x, y)) < 128) dark.emplace_back(x + 0.5, y + 92 + 0.5);
+  ASSERT_FALSE(dark.empty());
+  for (int c = 0; c < 4; ++c) {
+    double nearest = 1e9;
+    for (auto [x, y] : dark)
+      nearest = std::min(nearest, std::hypot(x - corners[c][0], y - corners[c][1]));
+    EXPECT_LE(nearest, 1.0) << "corner " << c;
+    // The side from this corner to the next: every dark pixel is inside, or within a pixel.
+    const double ax = corners[c][0], ay = corners[c][1];
+    const double bx = corners[(c + 1) % 4][0], by = corners[(c + 1) % 4][1];
+    const double length = std::hypot(bx - ax, by - ay);
+    for (auto [x, y] : dark)
+      ASSERT_GE(((bx - ax) * (y - ay) - (by - ay) * (x - ax)) / length, -1.0)
+          << "side " << c << " pixel " << x << "," << y;
+  }
+
+  for (const char* bad : {"210,310,390,300,205,450,380,440", "210,310,300,380,390,300,205,450",
+                          "210,310,390,300,380,440,205,800"}) {
+    const TRun refused = Composer(common + " --coins " + bad + " " + dir.File("x.bmp"));
+    EXPECT_EQ(refused.Status, 2) << bad << "\n" << refused.Output;
+    EXPECT_NE(refused.Output.find("--coins"), std::string::npos) << refused.Output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.File("x.bmp")));
+}
+
+// --fixer leaves the product on the photo and a later --cadre places the next one (with
+// --produit, another picture); --pleine-resolution writes at the photo's own size.
+TEST(ComposerCommandTest, FixedProductsAndFullResolution) {
+  TTempDir dir;
+  const std::string red = WriteQuadrantBmp(dir, "r.bmp", 20, 20, clRed, clRed, clRed, clRed);
+  const std::string lime = WriteQuadrantBmp(dir, "v.bmp", 20, 20, clLime, clLime, clLime, clLime);
+  const std::string common =
+      "--photo " +
+      WriteQuadrantBmp(dir, "maison.bmp", 1456, 1092, clWhite, clWhite, clWhite, clWhite) +
+      " --mode personnalise --produit " + red + " --cadre 100,200,200,300 --fixer --cadre " +
+      "300,200,400,300 --fixer --produit " + lime + " --cadre 500,200,600,300 ";
+  ASSERT_EQ(Composer(common + dir.File("ecran.bmp")).Status, 0);
+  const TRun full = Composer(common + "--pleine-resolution " + dir.File("pleine.bmp"));
+  ASSERT_EQ(full.Status, 0) << full.Output;
+  TBitmap screen, big;
+  screen.LoadFromFile(dir.File("ecran.bmp"));
+  big.LoadFromFile(dir.File("pleine.bmp"));
+  ASSERT_EQ(screen.Width(), 728);
+  ASSERT_EQ(big.Width(), 1456);  // twice the display: every window pixel is 2 x 2 here
+  ASSERT_EQ(big.Height(), 1092);
+  for (auto [x, color] : {std::pair{150, clRed}, std::pair{350, clRed}, std::pair{550, clLime},
+                          std::pair{250, clWhite}}) {
+    EXPECT_EQ(screen.PixelColor(x, 250 - 92), color) << x;
+    EXPECT_EQ(big.PixelColor(2 * x, 2 * (250 - 92)), color) << x;
+  }
+  EXPECT_EQ(big.PixelColor(2 * 100, 2 * (200 - 92)), clRed);  // the edges scale exactly
+  EXPECT_EQ(big.PixelColor(2 * 100 - 1, 2 * (200 - 92)), clWhite);
+  EXPECT_EQ(big.PixelColor(2 * 200 - 1, 2 * (300 - 92) - 1), clRed);
+  EXPECT_EQ(big.PixelColor(2 * 200, 2 * (300 - 92) - 1), clWhite);
 }
 
 }  // namespace

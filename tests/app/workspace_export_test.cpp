@@ -1,5 +1,7 @@
 // The notice, the composition, the export and the headless composer.
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <tuple>
 
@@ -262,14 +264,56 @@ TEST(NoticeTest, BeforeAnyPhotoChangesNothing) {
   EXPECT_FALSE(ws.Form.ImgPhotoMaison.Enabled);
 }
 
-TEST_F(ExportTest, HiddenProductIsStillComposed) {
+// A new client photo hides the placed product: the export holds what the window shows.
+TEST_F(ExportTest, HiddenProductIsNotComposed) {
   ws.ImportClient(WriteQuadrantBmp(dir, "maison2.bmp", 400, 300, clLime, clLime, clLime, clLime));
   ASSERT_FALSE(ws.Form.ImgProduit.Visible);
+  ASSERT_TRUE(ws.Form.btnExportImage.Enabled);
   std::unique_ptr<TBitmap> combined = ws.Form.CombineImage();
-  // Product at window (100, 200): display (-64, -15) of the new 400 x 300 photo: clipped.
-  EXPECT_EQ(combined->PixelColor(0, 0), clBlack);
-  EXPECT_EQ(combined->PixelColor(35, 84), clBlack);
-  EXPECT_EQ(combined->PixelColor(36, 85), clLime);
+  // The old product's rectangle, window (100, 200)-(200, 300), is display (-64, -15)-
+  // (36, 85) on the new 400 x 300 photo: nothing of it shows.
+  for (auto [x, y] : {std::pair{0, 0}, std::pair{35, 84}, std::pair{36, 85}})
+    EXPECT_EQ(combined->PixelColor(x, y), clLime) << x << "," << y;
+}
+
+// The notice list always names what the photo shows. Clearing the product (mode change,
+// red button, resize) resets the list to "Aucune": the notice goes too. A new client photo
+// keeps the list's choice: the notice is stamped on the new photo.
+TEST_F(ExportTest, TheNoticeListSaysWhatThePhotoShows) {
+  auto noticePixels = [this] {  // the notice's corner of the photo is the blue quadrant
+    TBitmap& d = *ws.Form.DisplayBitmap();
+    int count = 0;
+    for (int y = d.Height() - 40; y < d.Height(); ++y)
+      for (int x = 0; x < 300; ++x) count += d.PixelColor(x, y) != clBlue;
+    return count;
+  };
+  const std::vector<std::function<void()>> clears = {[this] { ws.Form.btnProporClick(); },
+                                                     [this] { ws.Form.btnEffProduitClick(); },
+                                                     [this] { ws.Form.SetClientSize(1100, 760); }};
+  for (size_t i = 0; i < clears.size(); ++i) {
+    ws.Frame(100, 200, 200, 300);
+    ws.Form.SelectMention(1);
+    ASSERT_GT(noticePixels(), 0) << i;
+    clears[i]();
+    EXPECT_EQ(ws.Form.cbMention.ItemIndex, 0) << i;
+    EXPECT_EQ(noticePixels(), 0) << i;
+  }
+
+  ws.Frame(100, 200, 200, 300);
+  ws.Form.SelectMention(2);
+  const std::string house = WriteQuadrantBmp(dir, "maison2.bmp", 400, 300, clLime, clLime);
+  ws.ImportClient(house);
+  EXPECT_EQ(ws.Form.cbMention.ItemIndex, 2);
+  TWorkspace chosen;  // the same photo with the notice chosen on it
+  chosen.Activate();
+  chosen.Form.SetClientSize(1100, 760);
+  chosen.ImportClient(house);
+  chosen.Form.SelectMention(2);
+  TBitmap& a = *ws.Form.DisplayBitmap();
+  TBitmap& b = *chosen.Form.DisplayBitmap();
+  ASSERT_EQ(a.Width(), b.Width());
+  for (int y = 0; y < a.Height(); ++y)
+    ASSERT_EQ(0, memcmp(a.GetScanline(y), b.GetScanline(y), size_t(3 * a.Width()))) << y;
 }
 
 TEST_F(ExportTest, ComposerWritesWhatTheWindowWrites) {

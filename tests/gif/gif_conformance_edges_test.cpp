@@ -517,23 +517,43 @@ TEST(GifPicture, FramePlacedAndScaledInTheDrawingRectangle) {
   EXPECT_EQ(wrong, 0);
 }
 
+// Frame 0 covers the left half of the screen, frame 1 all of it. With the defaults, drawing
+// shows frame 0 alone over what was beneath, however much time passes; an animating
+// picture draws through the renderer instead, which fills the screen with the background
+// colour around frame 0 and shows frame 1 once the first frame's time has run.
 TEST(GifPicture, SeveralFramesDrawOnlyTheFirst) {
+  TManualTimerService clock;
+  TTimerServiceScope scope(clock);
   gif_build::TGiflibPicture p;
   p.Width = 4, p.Height = 2;
   p.GlobalMap = Ramp(4);
+  p.Background = 3;
   p.Loops = 0;
-  for (uint8_t v : {1, 2, 3}) {
+  for (int v : {1, 2, 0}) {
     gif_build::TGiflibFrame f;
-    f.Width = 4, f.Height = 2, f.Delay = 10;
-    f.Pixels.assign(8, v);
+    f.Width = v == 1 ? 2 : 4, f.Height = 2, f.Delay = 10;
+    f.Pixels.assign(size_t(f.Width * f.Height), uint8_t(v));
     p.Frames.push_back(f);
   }
-  std::unique_ptr<TGIFImage> gif = LoadGif(gif_build::EncodeWithGiflib(p));
-  ASSERT_EQ(gif->Images().Count(), 3);
+  const TColor c[4] = {ToColor(p.GlobalMap[0]), ToColor(p.GlobalMap[1]), ToColor(p.GlobalMap[2]),
+                       ToColor(p.GlobalMap[3])};
   for (bool animate : {false, true}) {
+    SCOPED_TRACE(animate ? "animated" : "first frame");
+    std::unique_ptr<TGIFImage> gif = LoadGif(gif_build::EncodeWithGiflib(p));
+    ASSERT_EQ(gif->Images().Count(), 3);
     gif->SetAnimate(animate);
-    auto drawn = DrawOver(*gif, kBackA);
-    EXPECT_EQ(drawn->PixelColor(3, 1), ToColor(p.GlobalMap[1])) << animate;
+    TBitmap target;
+    target.SetPixelFormat(pf24bit);
+    target.SetSize(4, 2);
+    FillPixels(target.View(), Rect(0, 0, 4, 2), kBackA);
+    gif->Draw(target.Canvas(), Rect(0, 0, 4, 2));
+    EXPECT_EQ(target.PixelColor(1, 1), c[1]);
+    EXPECT_EQ(target.PixelColor(3, 1), animate ? c[3] : kBackA);
+    EXPECT_EQ(clock.FireNext(), animate);  // only the renderer arms a timer
+    gif->Draw(target.Canvas(), Rect(0, 0, 4, 2));
+    EXPECT_EQ(target.PixelColor(1, 1), animate ? c[2] : c[1]);
+    EXPECT_EQ(target.PixelColor(3, 1), animate ? c[2] : kBackA);
+    gif->StopDraw();
   }
 }
 

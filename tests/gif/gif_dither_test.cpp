@@ -51,6 +51,30 @@ std::vector<uint8_t> Flat(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
   return bgr;
 }
 
+// The grey each pixel was looked up with after its correction, where the pixel lies (the
+// engine walks the rows in its own order). Images are greys, one value per pixel.
+using TGreys = std::vector<std::vector<int>>;
+TGreys AskedGreys(TDitherMode mode, TColorLookup& lookup, const TGreys& image) {
+  const int w = int(image[0].size()), h = int(image.size());
+  TRecordingLookup rec(lookup);
+  auto ditherer = CreateDitherer(mode, w, rec);
+  TGreys asked(size_t(h), std::vector<int>(size_t(w), -1));
+  ditherer->Reset();
+  for (int y = 0; y < h; ++y) {
+    const int step = ditherer->Direction();
+    for (int x = ditherer->Column(); x >= 0 && x < w; x += step) {
+      const int v = image[size_t(y)][size_t(x)];
+      int r, g, b;
+      ditherer->Dither(v, v, v, r, g, b);
+      EXPECT_TRUE(rec.Asked.back().R == rec.Asked.back().G &&
+                  rec.Asked.back().G == rec.Asked.back().B);
+      asked[size_t(y)][size_t(x)] = rec.Asked.back().R;
+    }
+    ditherer->NextLine();
+  }
+  return asked;
+}
+
 }  // namespace
 
 TEST(Dither, FloydSteinbergOnFlatGreyAlternates) {
@@ -66,52 +90,108 @@ TEST(Dither, FloydSteinbergOnFlatGreyAlternates) {
   for (uint8_t v : nearest) EXPECT_EQ(v, 1);
 }
 
-TEST(Dither, StuckiFirstStepsByHand) {
-  // 128 -> white, error -127; the next pixel sees (-1016 + 21) div 42 = -23, softened to
-  // -15: 113 is black (error +113); the third sees (-508 + 904 + 21) div 42 = 9 -> 8: 136.
-  TMonochromeLookup mono;
-  TRecordingLookup rec(mono);
-  auto out = RunEngine(dmStucki, rec, 6, 1, Flat(6, 1, 128, 128, 128));
-  EXPECT_EQ(out[0], 1);
-  EXPECT_EQ(out[1], 0);
-  EXPECT_EQ(out[2], 1);
-  ASSERT_GE(rec.Asked.size(), 3u);
-  EXPECT_EQ(rec.Asked[1].R, 113);
-  EXPECT_EQ(rec.Asked[2].G, 136);
+// Floyd-Steinberg over a palette of black alone: every pixel's error is its corrected grey.
+// Row 0, left to right, greys 20:
+//   x0: 20, error 20: slot 0 = 3*20 = 60, below-prev 5*20 = 100, below 20, current 140
+//   x1: (140 + 8) div 16 = 9 -> 29: slot 1 = 100 + 87 = 187, below-prev 20 + 145 = 165,
+//       below 29, current 203
+//   x2: (203 + 8) div 16 = 13 -> 33: slot 2 = 165 + 99 = 264, below-prev 29 + 165 = 194
+//   end of row: slot 3 = 194.
+// Row 1, right to left, column c at slot c + 2:
+//   x2 (slot 4, empty): 20, current 140
+//   x1 (slot 3): (194 + 140 + 8) div 16 = 21, softened 16 + 5 div 2 = 18 -> 38; current 266
+//   x0 (slot 2): (264 + 266 + 8) div 16 = 33, softened 16 + 17 div 2 = 24 -> 44
+TEST(Dither, FloydSteinbergSpreadsToTheRowBelowAsWorkedByHand) {
+  TPalette black({{0, 0, 0, 0}});
+  TSlowColorLookup lookup(&black);
+  EXPECT_EQ(AskedGreys(dmFloydSteinberg, lookup, {{20, 20, 20}, {20, 20, 20}}),
+            (TGreys{{20, 29, 33}, {44, 38, 20}}));
 }
 
-TEST(Dither, FloydSteinbergCorrectionsByHand) {
-  // Second pixel: (-889 + 8) div 16 = -55, softened to -32: 96. Third: (672 + 8) div 16
-  // = 42 -> 16 + 13 = 29: 157.
-  TMonochromeLookup mono;
-  TRecordingLookup rec(mono);
-  RunEngine(dmFloydSteinberg, rec, 4, 1, Flat(4, 1, 128, 128, 128));
-  ASSERT_EQ(rec.Asked.size(), 4u);
-  EXPECT_EQ(rec.Asked[0].B, 128);
-  EXPECT_EQ(rec.Asked[1].B, 96);
-  EXPECT_EQ(rec.Asked[2].B, 157);
+// One pixel of grey 40 among greys of 160, over a palette of black and the greys 81 to 255:
+// 40 becomes black with an error of +40, while 160 and any correction of it stay greys of
+// the palette and spread nothing. Each pixel is thus looked up as 160 plus the source's
+// share at its place, (40 w + divisor div 2) div divisor for the kernel weight w there
+// (offsets counted along the source's row, left to right):
+//   Stucki /42:  w 8: 341 div 42 = 8   w 4: 181 -> 4    w 2: 101 -> 2    w 1: 61 -> 1
+//   Sierra /32:  w 5: 216 div 32 = 6   w 4: 176 -> 5    w 3: 136 -> 4    w 2: 96 -> 3
+//   Jarvis /48:  w 7: 304 div 48 = 6   w 5: 224 -> 4    w 3: 144 -> 3    w 1: 64 -> 1
+//   Burkes /32:  w 8: 336 div 32 = 10  w 4: 176 -> 5    w 2: 96 -> 3
+//   Stevenson-Arce /200: w 32: 1380 div 200 = 6  w 30: 1300 -> 6  w 26: 1140 -> 5
+//                        w 16: 740 -> 3  w 12: 580 -> 2  w 5: 300 -> 1
+// All below the first threshold (8, or 16 for Burkes), so the limit leaves them as they
+// are; the row after the kernel's last one gets nothing.
+TEST(Dither, KernelsSpreadOneErrorAsWorkedByHand) {
+  std::vector<TPaletteEntry> entries{{0, 0, 0, 0}};
+  for (int v = 81; v <= 255; ++v) entries.push_back({uint8_t(v), uint8_t(v), uint8_t(v), 0});
+  TPalette gap(entries);
+  TSlowColorLookup lookup(&gap);
+  const struct {
+    TDitherMode Mode;
+    TGreys Expected;
+  } cases[] = {
+      {dmStucki,
+       {{160, 160, 40, 168, 164},
+        {162, 164, 168, 164, 162},
+        {161, 162, 164, 162, 161},
+        {160, 160, 160, 160, 160}}},
+      {dmSierra,
+       {{160, 160, 40, 166, 164},
+        {163, 165, 166, 165, 163},
+        {160, 163, 164, 163, 160},
+        {160, 160, 160, 160, 160}}},
+      {dmJaJuNI,
+       {{160, 160, 40, 166, 164},
+        {163, 164, 166, 164, 163},
+        {161, 163, 164, 163, 161},
+        {160, 160, 160, 160, 160}}},
+      {dmBurkes, {{160, 160, 40, 170, 165}, {163, 165, 170, 165, 163}, {160, 160, 160, 160, 160}}},
+      {dmSteveArche,
+       {{160, 160, 160, 40, 160, 166, 160},
+        {162, 160, 165, 160, 166, 160, 163},
+        {160, 162, 160, 165, 160, 162, 160},
+        {161, 160, 162, 160, 162, 160, 161},
+        {160, 160, 160, 160, 160, 160, 160}}},
+  };
+  for (const auto& c : cases) {
+    TGreys image(c.Expected.size(), std::vector<int>(c.Expected[0].size(), 160));
+    image[0][c.Expected[0].size() / 2] = 40;
+    EXPECT_EQ(AskedGreys(c.Mode, lookup, image), c.Expected) << c.Mode;
+  }
 }
 
-TEST(Dither, ErrorLimitTables) {
-  TErrorLimit fs;
-  fs.Soften(16, 48, 32);
-  EXPECT_EQ(fs[15], 15);
-  EXPECT_EQ(fs[20], 18);
-  EXPECT_EQ(fs[47], 31);
-  EXPECT_EQ(fs[48], 32);
-  EXPECT_EQ(fs[255], 32);
-  EXPECT_EQ(fs[-20], -18);
-  EXPECT_EQ(fs[-255], -32);
-  TErrorLimit stucki;
-  stucki.Soften(8, 32, 20);
-  EXPECT_EQ(stucki[10], 9);
-  EXPECT_EQ(stucki[31], 19);
-  EXPECT_EQ(stucki[-32], -20);
-  TErrorLimit arce;
-  arce.Soften(8, 16, 12);
-  EXPECT_EQ(arce[15], 11);
-  EXPECT_EQ(arce[16], 12);
-  EXPECT_EQ(TErrorLimit()[-200], -200);
+// The soft clamp of each engine, seen through the engine: a row (s, 0, 0) over a palette
+// of black alone gives the first pixel an error of s, and the pixel that the row's kernel
+// reaches first (the next one; the one after for Stevenson-Arce) is looked up as the
+// softened share e = (w s + divisor div 2) div divisor, w being 7/16, 8/42, 5/32, 7/48,
+// 8/32 or 32/200. For example Floyd-Steinberg, s = 80: (560 + 8) div 16 = 35, between 16
+// and 48: 16 + 19 div 2 = 25; s = 109: 771 div 16 = 48, the cap 32. Stucki, s = 163:
+// 1325 div 42 = 31: 8 + 23 div 2 = 19; s = 166: 1349 div 42 = 32: the cap 20. The same
+// row (0, 255, 255) over white alone carries -255: the cap below 255.
+TEST(Dither, ErrorLimitsThroughEachEngine) {
+  TPalette black({{0, 0, 0, 0}}), white({{255, 255, 255, 0}});
+  TSlowColorLookup toBlack(&black), toWhite(&white);
+  const struct {
+    TDitherMode Mode;
+    size_t Column;
+    std::vector<std::pair<int, int>> Shares;  // s, the grey looked up
+    int BelowWhite;
+  } cases[] = {
+      {dmFloydSteinberg, 1, {{32, 14}, {38, 16}, {80, 25}, {108, 31}, {109, 32}, {255, 32}}, 223},
+      {dmStucki, 1, {{36, 7}, {48, 8}, {120, 15}, {163, 19}, {166, 20}, {255, 20}}, 235},
+      {dmSierra, 1, {{44, 7}, {60, 8}, {120, 13}, {197, 19}, {202, 20}, {255, 20}}, 235},
+      {dmJaJuNI, 1, {{48, 7}, {63, 8}, {120, 13}, {213, 19}, {216, 20}, {255, 20}}, 235},
+      {dmBurkes, 1, {{60, 15}, {66, 16}, {120, 23}, {189, 31}, {190, 32}, {255, 32}}, 223},
+      {dmSteveArche, 2, {{45, 7}, {57, 8}, {95, 11}, {97, 12}, {255, 12}}, 243},
+  };
+  for (const auto& c : cases) {
+    for (auto [s, looked] : c.Shares)
+      EXPECT_EQ(AskedGreys(c.Mode, toBlack, {{s, 0, 0}})[0][c.Column], looked)
+          << c.Mode << " " << s;
+    EXPECT_EQ(AskedGreys(c.Mode, toWhite, {{0, 255, 255}})[0][c.Column], c.BelowWhite) << c.Mode;
+  }
+  // Negative errors keep the sign: -80 gives (-560 + 8) div 16 = -34 (toward zero), -25.
+  EXPECT_EQ(AskedGreys(dmFloydSteinberg, toWhite, {{175, 255, 255}})[0][1], 230);
 }
 
 TEST(Dither, ExactColoursGiveTheirIndexWithEveryEngine) {

@@ -227,3 +227,45 @@ TEST(GifExtensions, CommentTextIsWindows1252InTheFile) {
   Bytes saved = SavedExtension(*comment);
   EXPECT_EQ(saved, (Bytes{'!', 0xFE, 6, 'C', 0xE9, ' ', 0x80, '\r', '\n', 0}));
 }
+
+// Identifier and authentication code are 8-bit characters of the file's code page.
+TEST(GifExtensions, ApplicationIdentifierIsWindows1252InTheRecord) {
+  TGIFImage image;
+  TGIFFrame frame(&image);
+  TGIFApplicationExtension ext(&frame);
+  ext.SetIdentifier("Vitrellerie");
+  EXPECT_EQ(ext.Identifier(), "Vitrelle");
+  ext.SetIdentifier("Vitrell\xC3\xA9");  // "Vitrellé": 9 bytes of UTF-8, 8 characters
+  ext.SetAuthentication(
+      "\xE2\x82\xAC"
+      "1");  // "€1"
+  const Bytes ident(ext.Ident().Identifier, ext.Ident().Identifier + 8);
+  const Bytes code(ext.Ident().Authentication, ext.Ident().Authentication + 3);
+  EXPECT_EQ(ident, (Bytes{'V', 'i', 't', 'r', 'e', 'l', 'l', 0xE9}));
+  EXPECT_EQ(code, (Bytes{0x80, '1', ' '}));
+  EXPECT_EQ(ext.Identifier(), "Vitrell\xC3\xA9");
+  EXPECT_EQ(ext.Authentication(),
+            "\xE2\x82\xAC"
+            "1 ");
+}
+
+// A graphic control record cut short keeps, beyond the bytes that came, what it held:
+// a new one's block size 4 and zeros.
+TEST(GifExtensions, ShortGraphicControlRecordKeepsWhatItHeld) {
+  for (const Bytes& body : {Bytes{}, Bytes{4, 0x09, 0x2C}}) {
+    Bytes stream{'!', 0xF9};
+    Append(stream, body);
+    TGIFImage image;
+    TCollected warnings;
+    image.OnWarning = warnings.Handler();
+    TGIFFrame frame(&image);
+    TGIFGraphicControlExtension gce(&frame);
+    TReadOnlyMemoryStream s(stream.data(), stream.size());
+    gce.LoadFromStream(s);
+    EXPECT_EQ(warnings.Messages, (std::vector<std::string>{"Fin prématurée des données"}));
+    EXPECT_EQ(gce.Record().BlockSize, 4);
+    EXPECT_EQ(gce.Record().PackedFields, body.empty() ? 0 : 0x09);
+    EXPECT_EQ(gce.Delay(), body.empty() ? 0 : 0x2C);
+    EXPECT_EQ(gce.TransparentColorIndex(), 0);
+  }
+}

@@ -192,12 +192,42 @@ TEST(GifImage, AssignKeepsReductionBitsAndClearsOnWarning) {
   target.SetReductionBits(6);
   TCollected warnings;
   target.OnWarning = warnings.Handler();
+  int changes = 0;
+  target.OnChange = [&](TGraphic&) { ++changes; };
   target.Assign(source);
+  EXPECT_EQ(changes, 2);  // the frame added, then the whole copy
   EXPECT_EQ(target.ReductionBits(), 6);
   EXPECT_FALSE(target.OnWarning);
   ASSERT_EQ(target.Images().Count(), 1);
   EXPECT_EQ(FramePixels(*target.Images().Frames(0)), Bytes(9, 2));
   EXPECT_TRUE(target.Images().Frames(0)->Transparent());
+}
+
+// As component data the picture is its GIF file, optimized first only when asked.
+TEST(GifImage, ComponentDataIsTheFileOptimizedOnRequest) {
+  TGIFImage image;
+  TGIFFrame* frame = MakeFrame(image, 0, 0, 3, 2, 1);
+  TGIFExtension::Create(ExtensionClassOf<TGIFCommentExtension>(), frame);
+  auto bytes = [](TMemoryStream& s) { return Bytes(s.Memory(), s.Memory() + s.Size()); };
+  TMemoryStream saved, plain, optimized;
+  image.SaveToStream(saved);
+  image.WriteData(plain);
+  EXPECT_EQ(bytes(plain), bytes(saved));
+  OptimizeOnStream = true;
+  image.WriteData(optimized);
+  OptimizeOnStream = false;
+  TGIFImage expected;
+  saved.SetPosition(0);
+  expected.LoadFromStream(saved);
+  expected.Optimize(ooAll);
+  TMemoryStream want;
+  expected.SaveToStream(want);
+  EXPECT_EQ(bytes(optimized), bytes(want));
+  EXPECT_LT(optimized.Size(), saved.Size());  // the comment is gone
+  TGIFImage back;
+  optimized.SetPosition(0);
+  back.ReadData(optimized);
+  EXPECT_EQ(back.Images().Frames(0)->Extensions().Count(), 0);
 }
 
 TEST(GifImage, SavingEmptyFails) {

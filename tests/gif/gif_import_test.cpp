@@ -6,10 +6,14 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <set>
+#include <tuple>
 
 #include "GIFImg.h"
 #include "codecs.h"
 #include "gif_builder.h"
+#include "gif_glue.h"
+#include "jpeg.h"
 #include "pngimage.h"
 #include "testdata.h"
 
@@ -134,8 +138,18 @@ TEST(GifImport, TrueColourBitmapKeepsColoursInOrderOfAppearance) {
   EXPECT_EQ(decoded.Colours[0], BitmapColours(bitmap));
 }
 
-TEST(GifImport, ColourCacheSurvivesManyAlternatingColours) {
-  // 200 colours revisited out of order: every cache path (hit, miss, wrap) is taken.
+// The cache answers the eight colours last stored, with their indices, and gives up the
+// oldest to a ninth; a bitmap revisiting 200 colours out of order converts exactly
+// through it (hits, misses and wrap-arounds all taken).
+TEST(GifImport, ColourCacheAnswersTheLastEightColours) {
+  TColorCache cache;
+  EXPECT_EQ(cache.Find(TColor(100)), -1);
+  for (int i = 0; i < 8; ++i) cache.Store(TColor(100 + i), 10 + i);
+  for (int i : {3, 0, 7, 3, 5, 6}) EXPECT_EQ(cache.Find(TColor(100 + i)), 10 + i) << i;
+  cache.Store(TColor(200), 42);
+  EXPECT_EQ(cache.Find(TColor(100)), -1);
+  EXPECT_EQ(cache.Find(TColor(200)), 42);
+  for (int i = 1; i < 8; ++i) EXPECT_EQ(cache.Find(TColor(100 + i)), 10 + i) << i;
   TBitmap bitmap;
   bitmap.SetPixelFormat(pf24bit);
   bitmap.SetSize(50, 40);
@@ -261,6 +275,48 @@ TEST(GifImport, AlphaChannelOnAFullMapTakesTheLeastUsedColour) {
   EXPECT_EQ(frame.ActiveColorMap().GetColor(frame.Pixels(255, 0)), RGBColor(254, 254, 254));
 }
 
+// A deep bitmap may carry a colour table of its own: rmPalette reduces to it, although
+// turning the bitmap into 24 bits on the way drops that table.
+TEST(GifImport, PaletteReductionOfADeepBitmapUsesItsOwnTable) {
+  const TColor table[4] = {clBlack, RGBColor(255, 0, 0), RGBColor(0, 0, 255), clWhite};
+  for (TPixelFormat format : {pf15bit, pf16bit, pf32bit}) {
+    SCOPED_TRACE(int(format));
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(format);
+    bitmap.SetSize(4, 2);
+    std::vector<TRGBQuad> quads;
+    for (TColor c : table) quads.push_back(TRGBQuad{GetBValue(c), GetGValue(c), GetRValue(c), 0});
+    bitmap.SetColorTable(quads);
+    ASSERT_NE(bitmap.Palette(), nullptr);
+    // Near each entry, never on it: the reduction must find the entry itself.
+    const TColor near[4] = {RGBColor(20, 10, 0), RGBColor(230, 20, 10), RGBColor(10, 20, 230),
+                            RGBColor(230, 240, 250)};
+    for (int i = 0; i < 8; ++i) bitmap.SetPixelColor(i % 4, i / 4, near[(i * 3) % 4]);
+    TGIFImage image;
+    image.SetColorReduction(rmPalette);
+    image.SetDitherMode(dmNearest);
+    image.Assign(bitmap);
+    TGIFFrame& frame = *image.Images().Frames(0);
+    for (int i = 0; i < 8; ++i)
+      EXPECT_EQ(frame.ActiveColorMap().GetColor(frame.Pixels(i % 4, i / 4)), table[(i * 3) % 4])
+          << i;
+  }
+}
+
+// Adding an image to itself doubles its frames.
+TEST(GifImage, AddingTheImageToItselfAppendsACopyOfEachFrame) {
+  TGIFImage image;
+  image.Assign(*IndexedBitmap(pf4bit, 16, 5, 3));
+  image.Add(*IndexedBitmap(pf8bit, 200, 7, 2));
+  const TDecoded before = Decode(Save(image));
+  TGIFFrame* last = image.Add(image);
+  ASSERT_EQ(image.Images().Count(), 4);
+  EXPECT_EQ(last, image.Images().Frames(3));
+  const TDecoded after = Decode(Save(image));
+  ASSERT_TRUE(after.Ok);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(after.Colours[size_t(i)], before.Colours[size_t(i % 2)]);
+}
+
 TEST(GifImport, TransparentIndexedBitmapUsesItsColour) {
   auto owned = IndexedBitmap(pf8bit, 16, 5, 5);
   TBitmap& bitmap = *owned;
@@ -378,21 +434,65 @@ TEST(GifImport, OtherPicturesAreDrawnIntoAFrame) {
   EXPECT_EQ(Decode(Save(other)).Colours, decoded.Colours);
 }
 
+// Four flat quarters of colours outside the web cube, reduced as the image says:
+// - quantizing finds the four colours themselves (four groups, each the mean of equal
+//   pixels), so nothing is left to spread and every pixel keeps its colour;
+// - the web palette without dithering steps each channel up at 48, 99, 150, 201 and 252:
+//   (100, 150, 200) -> (102, 153, 153), (30, 60, 90) -> (0, 51, 51), (220, 20, 120) ->
+//   (204, 0, 102), grey 128 -> 102;
+// - the grey ramp without dithering takes (77 r + 150 g + 29 b) div 256: 36000 -> 140,
+//   13920 -> 54, 23420 -> 91, 32768 -> 128;
+// - with Floyd-Steinberg, the web palette and the grey ramp mix several of their entries
+//   in a quarter, the undithered one among them.
 TEST(GifImport, TrueColourPhotoIsReducedWithTheImageSettings) {
+  const TRgb quarter[4] = {{100, 150, 200}, {30, 60, 90}, {220, 20, 120}, {128, 128, 128}};
+  const TRgb web[4] = {{102, 153, 153}, {0, 51, 51}, {204, 0, 102}, {102, 102, 102}};
+  const TRgb grey[4] = {{140, 140, 140}, {54, 54, 54}, {91, 91, 91}, {128, 128, 128}};
   TBitmap bitmap;
   bitmap.SetPixelFormat(pf24bit);
   bitmap.SetSize(64, 64);
-  for (int y = 0; y < 64; ++y)
-    for (int x = 0; x < 64; ++x)
-      bitmap.SetPixelColor(x, y, RGBColor(uint8_t(4 * x), uint8_t(4 * y), 128));
-  for (TColorReduction reduction : {rmQuantize, rmNetscape, rmGrayScale}) {
+  auto quarterOf = [](size_t i) { return (i / 64 / 32) * 2 + i % 64 / 32; };
+  for (int i = 0; i < 64 * 64; ++i) {
+    const TRgb c = quarter[quarterOf(size_t(i))];
+    bitmap.SetPixelColor(i % 64, i / 64, RGBColor(c.R, c.G, c.B));
+  }
+  const struct {
+    TColorReduction Reduction;
+    TDitherMode Dither;
+    const TRgb* Nearest;  // each quarter's colour without dithering; null: the source's
+  } cases[] = {{rmQuantize, dmFloydSteinberg, quarter},
+               {rmNetscape, dmNearest, web},
+               {rmGrayScale, dmNearest, grey},
+               {rmNetscape, dmFloydSteinberg, web},
+               {rmGrayScale, dmFloydSteinberg, grey}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Reduction) + " " + std::to_string(c.Dither));
     TGIFImage image;
-    image.SetColorReduction(reduction);
-    image.SetDitherMode(dmFloydSteinberg);
+    image.SetColorReduction(c.Reduction);
+    image.SetDitherMode(c.Dither);
     image.Assign(bitmap);
     const TDecoded decoded = Decode(Save(image));
-    ASSERT_TRUE(decoded.Ok) << reduction;
+    ASSERT_TRUE(decoded.Ok);
     ASSERT_EQ(decoded.Colours[0].size(), 64u * 64u);
+    const bool mixed = c.Reduction != rmQuantize && c.Dither != dmNearest;
+    std::set<std::tuple<int, int, int>> used[4];
+    for (size_t i = 0; i < 64 * 64; ++i) {
+      const TRgb p = decoded.Colours[0][i];
+      const size_t q = quarterOf(i);
+      used[q].insert({p.R, p.G, p.B});
+      if (!mixed) {
+        ASSERT_EQ(p, c.Nearest[q]) << i;
+      } else if (c.Reduction == rmNetscape) {
+        ASSERT_TRUE(p.R % 51 == 0 && p.G % 51 == 0 && p.B % 51 == 0) << i;
+      } else {
+        ASSERT_TRUE(p.R == p.G && p.G == p.B) << i;
+      }
+    }
+    if (!mixed) continue;
+    for (size_t q = 0; q < 4; ++q) {
+      EXPECT_GT(used[q].size(), 1u) << q;
+      EXPECT_TRUE(used[q].count({c.Nearest[q].R, c.Nearest[q].G, c.Nearest[q].B})) << q;
+    }
   }
 }
 
@@ -413,6 +513,53 @@ TEST(GifImage, AddCopiesFramesAndConvertsPictures) {
   ASSERT_TRUE(decoded.Ok);
   ASSERT_EQ(decoded.Frames, 3);
   EXPECT_EQ(decoded.Colours[2], BitmapColours(third));
+}
+
+// A picture that takes bitmaps (a PNG, a JPEG) takes a GIF's first frame through one; an empty GIF
+// has none to give.
+TEST(GifImage, OtherPicturesTakeTheFirstFrameThroughABitmap) {
+  TGIFImage gif;
+  gif.Assign(*IndexedBitmap(pf8bit, 100, 13, 5));
+  TPngImage png;
+  png.Assign(gif);
+  TBitmap back;
+  back.Assign(png);
+  EXPECT_EQ(BitmapColours(back), BitmapColours(*gif.Bitmap()));
+  TJPEGImage jpeg;
+  jpeg.Assign(gif);
+  EXPECT_EQ(jpeg.Width(), 13);
+  EXPECT_EQ(jpeg.Height(), 5);
+  TGIFImage empty;
+  EXPECT_THROW(png.Assign(empty), EConvertError);
+}
+
+// The clipboard's picture becomes the image: a GIF as it is, a bitmap as its one frame.
+TEST(GifImage, AssignFromTheClipboard) {
+  const TCodecRegistration codecs;
+  TMemoryClipboard store;
+  SetClipboard(&store);
+  TGIFImage source;
+  source.Assign(*IndexedBitmap(pf8bit, 100, 13, 5));
+  source.Add(*IndexedBitmap(pf4bit, 16, 5, 3));
+  TClipboardFormat format = 0;
+  TClipboardData data;
+  std::unique_ptr<TPalette> palette;
+  source.SaveToClipboardFormat(format, data, palette);
+  store.SetData(format, data);
+  TGIFImage image;
+  image.AssignFromClipboard();
+  EXPECT_EQ(Save(image), Save(source));
+  store.Clear();
+  auto bitmap = IndexedBitmap(pf8bit, 50, 6, 4);
+  bitmap->SaveToClipboardFormat(format, data, palette);
+  store.SetData(format, data);
+  image.AssignFromClipboard();
+  ASSERT_EQ(image.Images().Count(), 1);
+  EXPECT_EQ(Decode(Save(image)).Colours[0], BitmapColours(*bitmap));
+  store.Clear();
+  EXPECT_THROW(image.AssignFromClipboard(), EInvalidGraphic);
+  EXPECT_EQ(store.OpenCount(), 0);  // closed again every time
+  SetClipboard(nullptr);
 }
 
 TEST(GifImage, ClipboardFormatCarriesTheFile) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include "gif_glue.h"
 #include "gif_reduce.h"
@@ -135,9 +136,26 @@ TEST(ReductionPalette, FixedPalettes) {
   ASSERT_EQ(ramp->Count(), 256);
   EXPECT_EQ(ramp->Entries()[77], (TPaletteEntry{77, 77, 77, 4}));
   EXPECT_EQ(*CreateReductionPalette(rmWindows20, nullptr), DefaultPalette20());
-  EXPECT_EQ(CreateReductionPalette(rmWindows256, nullptr)->Count(), 256);
-  EXPECT_EQ(*CreateReductionPalette(rmWindows256, nullptr),
-            *CreateReductionPalette(rmWindows256, nullptr));
+  // The halftone palette as a palette screen lays it out: the ten first system colours,
+  // the 216 web colours, twenty greys of its own, the ten last system colours.
+  auto halftone = CreateReductionPalette(rmWindows256, nullptr);
+  ASSERT_EQ(halftone->Count(), 256);
+  const std::vector<TPaletteEntry>& ht = halftone->Entries();
+  const std::pair<size_t, TPaletteEntry> system[] = {
+      {0, {0, 0, 0, 0}},         {1, {128, 0, 0, 0}},     {7, {192, 192, 192, 0}},
+      {8, {192, 220, 192, 0}},   {9, {166, 202, 240, 0}}, {246, {255, 251, 240, 0}},
+      {247, {160, 160, 164, 0}}, {249, {255, 0, 0, 0}},   {255, {255, 255, 255, 0}}};
+  for (auto [index, entry] : system) EXPECT_EQ(ht[index], entry) << index;
+  std::set<std::tuple<int, int, int>> cube;
+  for (size_t i = 10; i < 246; ++i) {
+    const TPaletteEntry& e = ht[i];
+    if (e.peRed % 51 == 0 && e.peGreen % 51 == 0 && e.peBlue % 51 == 0)
+      cube.insert({e.peRed, e.peGreen, e.peBlue});
+    else
+      EXPECT_TRUE(e.peRed == e.peGreen && e.peGreen == e.peBlue) << i;  // one of the greys
+  }
+  EXPECT_EQ(cube.size(), 216u);
+  EXPECT_EQ(*CreateReductionPalette(rmWindows256, nullptr), *halftone);  // fixed and repeatable
   EXPECT_EQ(CreateReductionPalette(rmNone, nullptr), nullptr);
   EXPECT_EQ(CreateReductionPalette(rmQuantize, nullptr), nullptr);
   EXPECT_EQ(CreateReductionPalette(rmQuantizeWindows, nullptr), nullptr);
@@ -214,6 +232,30 @@ TEST(ReduceBitmapColors, FewColoursGiveOneEntryPerColourGroup) {
   EXPECT_EQ(small->ColorTable().size(), 256u);
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 8; ++x) EXPECT_LT(IndexAt(*small, x, y), 4);
+}
+
+// Quantizing fills the palette up to its size with entries of no colour of the image (zero,
+// black); no pixel takes one, not even a black pixel whose group is not quite black. The
+// greys 0 and 3 make one group (entry 0, their mean 1), white another (entry 1); with the
+// system colours first, those become entries 20 and 21, and black is system colour 0.
+TEST(ReduceBitmapColors, QuantizedFillerEntriesAreUsedByNoPixel) {
+  std::vector<TColor> colors;
+  for (int i = 0; i < 64; ++i) colors.push_back(i % 8 == 7 ? clWhite : i % 2 ? 0x030303 : clBlack);
+  auto source = MakeBitmapPtr(16, 16, colors);
+  for (bool windows : {false, true}) {
+    auto result = ReduceBitmapColors(*source, windows ? rmQuantizeWindows : rmQuantize,
+                                     dmFloydSteinberg, nullptr, 8);
+    ASSERT_EQ(TableColor(*result, windows ? 20 : 0), RGBColor(1, 1, 1));
+    ASSERT_EQ(TableColor(*result, windows ? 22 : 2), clBlack);  // the first filler entry
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const int index = IndexAt(*result, x, y);
+        if (source->PixelColor(x, y) == clWhite)
+          ASSERT_EQ(index, windows ? 19 : 1) << x << "," << y;  // system white comes first
+        else
+          ASSERT_TRUE(windows ? index == 0 || index == 20 : index == 0) << index;
+      }
+  }
 }
 
 TEST(ReduceBitmapColors, QuantizeWindowsPutsTheSystemColoursFirst) {

@@ -89,23 +89,35 @@ void TGIFFrame::Merge(TGIFFrame* Previous) {
     bool room = (local >= 1 && local <= 255) || (local == 0 && global >= 1 && global <= 255);
     if (!room) return;
   }
+  // Each index as a key: its colour, or a value of its own beyond the table. Two pixels are
+  // equal when their keys are; transparent pixels of either frame get keys that never meet.
   TGIFColorMap& mine = ActiveColorMap();
   TGIFColorMap& theirs = Previous->ActiveColorMap();
-  bool prevTransparent = Previous->Transparent();
-  int pt = prevTransparent ? Previous->GraphicControlExtension()->TransparentColorIndex() : -1;
+  uint32_t mineKey[256], theirKey[256];
+  auto keys = [](TGIFColorMap& map, uint32_t* key) {
+    for (int i = 0; i < 256; ++i) {
+      const TGIFColor c = i < map.Count() ? map.Data()[i] : TGIFColor{};
+      key[i] = i < map.Count() ? uint32_t(c.Red) | uint32_t(c.Green) << 8 | uint32_t(c.Blue) << 16
+                               : 0x1000000u + uint32_t(i);
+    }
+  };
+  keys(mine, mineKey);
+  keys(theirs, theirKey);
+  // Indices beyond different tables are different colours.
+  if (&mine != &theirs)
+    for (int i = theirs.Count(); i < 256; ++i) theirKey[i] = 0x2000000u + uint32_t(i);
+  if (t >= 0) mineKey[t] = 0xFFFFFFFEu;
+  if (Previous->Transparent())
+    theirKey[Previous->GraphicControlExtension()->TransparentColorIndex()] = 0xFFFFFFFFu;
+  const int w = Width(), pw = Previous->Width();
   for (int y = area.Top; y < area.Bottom; ++y) {
-    uint8_t* row = FData.data() + size_t(y - Top()) * size_t(Width());
-    const uint8_t* prow =
-        Previous->FData.data() + size_t(y - Previous->Top()) * size_t(Previous->Width());
-    for (int x = area.Left; x < area.Right; ++x) {
-      uint8_t& p = row[x - Left()];
-      uint8_t q = prow[x - Previous->Left()];
-      if ((t >= 0 && p == t) || (prevTransparent && q == pt)) continue;
-      bool equal = (&mine == &theirs && p == q) ||
-                   (p < mine.Count() && q < theirs.Count() && mine.Data()[p] == theirs.Data()[q]);
-      if (!equal) continue;
+    uint8_t* row = FData.data() + size_t(y - Top()) * size_t(w) + size_t(area.Left - Left());
+    const uint8_t* prow = Previous->FData.data() + size_t(y - Previous->Top()) * size_t(pw) +
+                          size_t(area.Left - Previous->Left());
+    for (int x = 0; x < area.Right - area.Left; ++x) {
+      if (mineKey[row[x]] != theirKey[prow[x]]) continue;
       if (t < 0) t = ObtainTransparentIndex();
-      p = uint8_t(t);
+      row[x] = uint8_t(t);
     }
   }
   if (!wasTransparent && t >= 0) {

@@ -52,9 +52,11 @@ class TColorMapOptimizer {
 
  private:
   void Collect();
+  void Count(THistogram& Histogram, TGIFFrame& Frame);
   void FoldEqualColors();
   void ChooseColors();
   void MapRest();
+  void SwitchOffUnusedTransparency();
   void KeepBackground();
   void ReplaceColorMaps();
 
@@ -65,8 +67,33 @@ class TColorMapOptimizer {
   int FFinalCount = 0;
   bool FUseTransparency = false;
   uint8_t FNewTransparentColorIndex = 0;
-  int FBackgroundIndex = -1;  // the background colour's index in the new table
+  int FBackgroundIndex = -1;                    // the background colour's index in the new table
+  std::vector<TGIFFrame*> FUnusedTransparency;  // frames that never draw with it
 };
+
+// How the renderer plays an animation, as far as the optimizer must keep it.
+// Passes the renderer plays: the first looping extension's count (0 for ever), else 1.
+int PlayedLoops(TGIFImage& image);
+// Delay units the renderer shows the frame for: 0 or no graphic control plays as the
+// default, and every delay is held within the minimum and the maximum.
+int PlayedUnits(const TGIFFrame& f);
+
+// A question about a frame's area: could the renderer restore Area instead, each time it
+// restores the frame's area to background (the frame's own disposal, and the clearing before
+// a new pass when it is the last frame shown), and show the same screen?
+struct TRestoreCandidate {
+  int Frame = 0;  // index in the image's frames
+  TRect Area;
+  bool Holds = true;  // the answer
+  // The answer for the clearing before a new pass, were the frame the last one shown (the
+  // frames after it being removed, as they draw nothing and leave the screen as it is).
+  bool HoldsAsLast = true;
+};
+
+// Follows the background while the animation plays (the picture under a transparent
+// animation, else the background colour) and answers every candidate; the result says
+// whether some screen shows background at all.
+bool TraceBackground(TGIFImage& image, std::vector<TRestoreCandidate>& candidates);
 
 // Keeps drawing suspended for a scope (the optimizer works on a still image).
 class TDrawSuspension {

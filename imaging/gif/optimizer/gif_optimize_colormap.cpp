@@ -1,6 +1,7 @@
 // One global colour table for a whole image: every table in use is counted, unused colours
 // are dropped, equal colours are folded together, and the most used colours are kept.
 #include <algorithm>
+#include <optional>
 
 #include "gif_glue.h"
 #include "gif_optimize.h"
@@ -39,28 +40,36 @@ bool THistogram::ProcessFrame(TGIFFrame& Frame) {
   if (Frame.Empty()) return false;
   FImages.push_back(&Frame);
   TGIFGraphicControlExtension* gce = Frame.GraphicControlExtension();
-  const bool transparent = Frame.Transparent();
-  const int t = transparent ? gce->TransparentColorIndex() : -1;
-  bool usesTransparency = false, repaired = false;
+  const int t = Frame.Transparent() ? gce->TransparentColorIndex() : -1;
+  // Counted per index first, in four tallies so that runs of one index do not wait on
+  // each other; then the indices are looked at once each.
+  uint64_t tally[4][256] = {};
   uint8_t* p = Frame.Data();
-  for (size_t i = 0, n = Frame.DataSize(); i < n; ++i) {
-    if (p[i] == t) {
-      usesTransparency = true;
-      continue;
-    }
-    if (p[i] >= FCount) {
-      p[i] = 0;
+  const size_t n = Frame.DataSize();
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    ++tally[0][p[i]];
+    ++tally[1][p[i + 1]];
+    ++tally[2][p[i + 2]];
+    ++tally[3][p[i + 3]];
+  }
+  for (; i < n; ++i) ++tally[0][p[i]];
+  bool repaired = false;
+  for (int v = 0; v < 256; ++v) {
+    const uint64_t count = tally[0][v] + tally[1][v] + tally[2][v] + tally[3][v];
+    if (count == 0 || v == t) continue;
+    if (v >= FCount) {
+      // Beyond the table: repaired to 0, as counted.
+      std::replace(p, p + n, uint8_t(v), uint8_t(0));
       repaired = true;
+      PHistogram[0].Count += int64_t(count);
+    } else {
+      PHistogram[size_t(v)].Count += int64_t(count);
     }
-    ++PHistogram[p[i]].Count;
   }
   // One warning per frame: a damaged frame would otherwise report every pixel.
   if (repaired) Frame.Warning(gsWarning, gifmsg::sMissingColor);
-  if (transparent && !usesTransparency) {
-    gce->SetTransparentColorIndex(0);
-    gce->SetTransparent(false);
-  }
-  return usesTransparency;
+  return t >= 0 && tally[0][t] + tally[1][t] + tally[2][t] + tally[3][t] > 0;
 }
 
 int THistogram::Prune() {
@@ -83,9 +92,11 @@ void THistogram::MapImages(bool UseTransparency, uint8_t NewTransparentColorInde
       t = frame->GraphicControlExtension()->TransparentColorIndex();
       frame->GraphicControlExtension()->SetTransparentColorIndex(NewTransparentColorIndex);
     }
+    uint8_t translate[256];
+    std::copy(table, table + 256, translate);
+    if (t >= 0) translate[t] = NewTransparentColorIndex;
     uint8_t* p = frame->Data();
-    for (size_t i = 0, n = frame->DataSize(); i < n; ++i)
-      p[i] = p[i] == t ? NewTransparentColorIndex : table[p[i]];
+    for (size_t i = 0, n = frame->DataSize(); i < n; ++i) p[i] = translate[p[i]];
   }
 }
 
@@ -101,6 +112,7 @@ void TColorMapOptimizer::Optimize() {
   Collect();
   // With no frame to count, the tables are left as they are rather than emptied.
   if (FHistogramList.empty()) return;
+  SwitchOffUnusedTransparency();
   for (auto& h : FHistogramList) {
     h->Prune();
     FHistogram.insert(FHistogram.end(), h->List().begin(), h->List().end());
@@ -124,7 +136,7 @@ void TColorMapOptimizer::Collect() {
     auto global = std::make_unique<THistogram>(FImage->GlobalColorMap());
     for (int i = 0; i < frames.Count(); ++i) {
       TGIFFrame& f = *frames.Frames(i);
-      if (!f.Empty() && f.ColorMap().Count() == 0) FUseTransparency |= global->ProcessFrame(f);
+      if (!f.Empty() && f.ColorMap().Count() == 0) Count(*global, f);
     }
     if (global->HasImages()) FHistogramList.push_back(std::move(global));
   }
@@ -132,8 +144,40 @@ void TColorMapOptimizer::Collect() {
     TGIFFrame& f = *frames.Frames(i);
     if (f.Empty() || f.ColorMap().Count() == 0) continue;
     auto local = std::make_unique<THistogram>(f.ColorMap());
-    FUseTransparency |= local->ProcessFrame(f);
+    Count(*local, f);
     FHistogramList.push_back(std::move(local));
+  }
+}
+
+void TColorMapOptimizer::Count(THistogram& Histogram, TGIFFrame& Frame) {
+  const bool used = Histogram.ProcessFrame(Frame);
+  FUseTransparency |= used;
+  if (Frame.Transparent() && !used) FUnusedTransparency.push_back(&Frame);
+}
+
+// A frame whose pixels never use its transparent index loses its transparency, unless it
+// is the last transparent frame of an animation that shows its background somewhere: the
+// renderer shows the picture under a transparent animation there, and would fill an opaque
+// one with the background colour instead. A frame kept so needs a transparent entry.
+void TColorMapOptimizer::SwitchOffUnusedTransparency() {
+  TGIFImageList& frames = FImage->Images();
+  std::optional<bool> backgroundShown;
+  for (TGIFFrame* f : FUnusedTransparency) {
+    bool another = false;
+    for (int i = 0; i < frames.Count() && !another; ++i)
+      another = frames.Frames(i) != f && frames.Frames(i)->Transparent();
+    if (frames.Count() > 1 && !another) {
+      if (!backgroundShown) {
+        std::vector<TRestoreCandidate> none;
+        backgroundShown = TraceBackground(*FImage, none);
+      }
+      if (*backgroundShown) {
+        FUseTransparency = true;
+        continue;
+      }
+    }
+    f->GraphicControlExtension()->SetTransparentColorIndex(0);
+    f->GraphicControlExtension()->SetTransparent(false);
   }
 }
 
@@ -185,12 +229,21 @@ void TColorMapOptimizer::MapRest() {
 }
 
 // Viewers fill the screen with the background colour: it keeps its colour, as an unused
-// entry when there is room, else as the nearest kept colour.
+// entry when there is room, else as the nearest kept colour. Without a global table the
+// renderer fills with the window colour; a new global table keeps that colour where an
+// opaque animation shows it.
 void TColorMapOptimizer::KeepBackground() {
   TGIFGlobalColorMap& global = FImage->GlobalColorMap();
   const int bg = FImage->Header().BackgroundColorIndex();
-  if (bg >= global.Count()) return;
-  const uint32_t value = ColorValue(global.Data()[bg]);
+  uint32_t value;
+  if (global.Count() > 0) {
+    value = ColorValue(global.Data()[bg < global.Count() ? bg : 0]);
+  } else {
+    std::vector<TRestoreCandidate> none;
+    if (FImage->Images().Count() < 2 || FImage->IsTransparent() || !TraceBackground(*FImage, none))
+      return;
+    value = uint32_t(clWindow) & 0xFFFFFF;
+  }
   int best = 0, bound = 3 * 255 * 255 + 1;
   for (int k = 0; k < FFinalCount; ++k)
     if (int d = SquaredDistance(value, ColorValue(FColorMap[k])); d < bound) {
@@ -200,7 +253,7 @@ void TColorMapOptimizer::KeepBackground() {
   const int limit = FUseTransparency ? 255 : 256;
   if (bound != 0 && FFinalCount < limit) {
     best = FFinalCount;
-    FColorMap[FFinalCount++] = global.Data()[bg];
+    FColorMap[FFinalCount++] = TGIFColor{uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16)};
   }
   FBackgroundIndex = best;
 }

@@ -149,13 +149,15 @@ std::unique_ptr<TPalette> PaletteFromColorTable(const TColorTable& Table, int Co
 }
 
 std::unique_ptr<TPalette> BuildQuantizedPalette(TDIB& Reader, int Colors, int ColorBits,
-                                                bool Windows) {
+                                                bool Windows, int* Used) {
   if (Windows) Colors = std::min(Colors, 236);
   TColorTable table{};
+  int leaves = 0;
   {
     TDIBQuantizer quantizer(Colors, ColorBits);
     quantizer.ProcessImage(Reader);
-    quantizer.GetColorTable(table);
+    leaves = quantizer.GetColorTable(table);
   }
+  if (Used) *Used = std::min(leaves, Colors) + (Windows ? 20 : 0);
   return PaletteFromColorTable(table, Colors, Windows);
 }

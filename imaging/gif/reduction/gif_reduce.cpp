@@ -48,12 +48,21 @@ std::unique_ptr<TColorLookup> CreateReductionLookup(const TPalette* Palette,
 
 namespace {
 
+// The reduction's palette, and in Usable the palette the pixels are looked up in: the same,
+// except after quantizing, when the entries that only fill the palette to its size are
+// left out, so that no pixel takes one of them.
 std::unique_ptr<TPalette> ReductionPalette(TDIB& Reader, TColorReduction ColorReduction,
-                                           const TPalette* Palette, int ReductionBits) {
-  if (ColorReduction == rmQuantize || ColorReduction == rmQuantizeWindows)
-    return BuildQuantizedPalette(Reader, 1 << std::clamp(ReductionBits, 1, 8), 6,
-                                 ColorReduction == rmQuantizeWindows);
-  return CreateReductionPalette(ColorReduction, Palette);
+                                           const TPalette* Palette, int ReductionBits,
+                                           std::unique_ptr<TPalette>& Usable) {
+  if (ColorReduction != rmQuantize && ColorReduction != rmQuantizeWindows)
+    return CreateReductionPalette(ColorReduction, Palette);
+  int used = 0;
+  std::unique_ptr<TPalette> palette = BuildQuantizedPalette(
+      Reader, 1 << std::clamp(ReductionBits, 1, 8), 6, ColorReduction == rmQuantizeWindows, &used);
+  if (used > 0 && used < palette->Count())
+    Usable = std::make_unique<TPalette>(
+        std::vector<TPaletteEntry>(palette->Entries().begin(), palette->Entries().begin() + used));
+  return palette;
 }
 
 }  // namespace
@@ -68,10 +77,16 @@ std::unique_ptr<TBitmap> ReduceBitmapColors(TBitmap& Bitmap, TColorReduction Col
     return result;
   }
   if (int64_t(Bitmap.Width()) * Bitmap.Height() > LargeBitmapPixels) result->SetPixelFormat(pf1bit);
+  // A copy first: the palette given may be the source's own (a 15-, 16- or 32-bit bitmap
+  // can carry a colour table), which converting the source to 24 bits frees.
+  const std::unique_ptr<TPalette> given =
+      ColorReduction == rmPalette ? CopyPalette(Palette) : nullptr;
   TDIBReader reader(Bitmap, pf24bit);
+  std::unique_ptr<TPalette> usable;
   std::unique_ptr<TPalette> palette =
-      ReductionPalette(reader, ColorReduction, Palette, ReductionBits);
-  std::unique_ptr<TColorLookup> lookup = CreateReductionLookup(palette.get(), ColorReduction);
+      ReductionPalette(reader, ColorReduction, given.get(), ReductionBits, usable);
+  std::unique_ptr<TColorLookup> lookup =
+      CreateReductionLookup(usable ? usable.get() : palette.get(), ColorReduction);
   if (lookup->Colors() == 0) return result;
   std::unique_ptr<TDitherEngine> ditherer = CreateDitherer(DitherMode, Bitmap.Width(), *lookup);
   if (!ditherer) return result;

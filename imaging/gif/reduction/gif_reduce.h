@@ -212,8 +212,10 @@ class TDIBQuantizer : public TColorQuantizer {
 };
 
 std::unique_ptr<TPalette> PaletteFromColorTable(const TColorTable& Table, int Colors, bool Windows);
+// Used, when given, receives how many leading entries hold colours of the image (the
+// system colours included); the entries after them only fill the palette to its size.
 std::unique_ptr<TPalette> BuildQuantizedPalette(TDIB& Reader, int Colors, int ColorBits,
-                                                bool Windows);
+                                                bool Windows, int* Used = nullptr);
 
 // ---------------------------------------------------------------------------------------
 // Dithering
