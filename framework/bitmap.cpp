@@ -1,6 +1,7 @@
 // TBitmap: an owned device-independent pixel buffer with its colour table.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "bmp_io.h"
 #include "pixel_codec.h"
@@ -221,6 +222,39 @@ void TBitmap::CopyFrom(const TBitmap& source) {
   FPalette = CopyPalette(source.FPalette.get());
 }
 
+// Takes the pixels, colour table and settings over; the source is left empty.
+void TBitmap::MoveFrom(TBitmap& source) {
+  FWidth = std::exchange(source.FWidth, 0);
+  FHeight = std::exchange(source.FHeight, 0);
+  FPixelFormat = source.FPixelFormat;
+  FAlphaFormat = source.FAlphaFormat;
+  FTransparentMode = source.FTransparentMode;
+  FTransparentColor = source.FTransparentColor;
+  FTransparent = source.FTransparent;
+  FStride = std::exchange(source.FStride, 0);
+  FPixels = std::move(source.FPixels);
+  source.FPixels.clear();
+  FColors = std::move(source.FColors);
+  source.FColors.clear();
+  FPalette = std::move(source.FPalette);
+}
+
+void TBitmap::Adopt(TGraphic& source) {
+  auto* bitmap = dynamic_cast<TBitmap*>(&source);
+  if (bitmap == nullptr || bitmap == this) return Assign(source);
+  MoveFrom(*bitmap);
+  SetPaletteModified(true);
+  Changed();
+}
+
+bool TBitmap::OpaquePixels(TPixelView& view) {
+  // What Draw blends or masks is not opaque.
+  if (Empty() || FTransparent || (FPixelFormat == pf32bit && FAlphaFormat != afIgnored))
+    return false;
+  view = View();
+  return view.Valid();
+}
+
 void TBitmap::Assign(TGraphic& source) {
   if (&source == this) return;
   if (auto* bitmap = dynamic_cast<TBitmap*>(&source)) {
@@ -237,9 +271,11 @@ void TBitmap::Assign(TGraphic& source) {
   }
   TBitmap drawn;
   drawn.Reallocate(source.Width(), source.Height(), pf24bit, false);
-  FillPixels(drawn.View(), TRect{0, 0, drawn.Width(), drawn.Height()}, clWhite);
+  TPixelView covering;
+  if (!source.OpaquePixels(covering))
+    FillPixels(drawn.View(), TRect{0, 0, drawn.Width(), drawn.Height()}, clWhite);
   source.Draw(drawn.Canvas(), TRect{0, 0, drawn.Width(), drawn.Height()});
-  CopyFrom(drawn);
+  MoveFrom(drawn);
   Changed();
 }
 

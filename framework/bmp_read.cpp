@@ -288,7 +288,7 @@ void ReadDib(TDibSource& src, int64_t pixelOffset, TBitmap& bitmap) {
     decoded.SetColorTable(info.Colors);
   }
   SettleAlpha(info, decoded);
-  bitmap.Assign(decoded);
+  bitmap.Adopt(decoded);
 }
 
 }  // namespace

@@ -489,6 +489,17 @@ class TGraphic {
   virtual void Assign(TGraphic& source);
   // Converts this picture into dest; the default raises EConvertError.
   virtual void AssignTo(TGraphic& dest);
+  // Assign from a source that is about to be discarded: a class may take the source's
+  // contents over instead of copying them, leaving the source empty. The default copies.
+  virtual void Adopt(TGraphic& source) { Assign(source); }
+
+  // The picture's own pixels, when drawing it replaces every pixel of the rectangle with
+  // them, scaled, nothing of the canvas showing through; false when some transparency
+  // applies or there is nothing to draw. A caller may then leave out a fill under the
+  // picture, and one that needs the drawing only at the picture's own size may read the
+  // pixels in place of a drawn copy: an unscaled draw on a true-colour bitmap gives each
+  // pixel the colour the view holds. Valid until the picture changes.
+  virtual bool OpaquePixels(TPixelView& view);
 
   virtual int Width() const = 0;
   virtual int Height() const = 0;
@@ -596,6 +607,8 @@ class TBitmap : public TGraphic {
   void SaveToStream(TStream& stream) override;    // BMP file in the bitmap's own format
   void Assign(TGraphic& source) override;         // copies a bitmap, converts other pictures
   void AssignTo(TGraphic& dest) override;
+  void Adopt(TGraphic& source) override;  // takes another bitmap's pixels over
+  bool OpaquePixels(TPixelView& view) override;
 
   int Width() const override { return FWidth; }
   int Height() const override { return FHeight; }
@@ -648,6 +661,7 @@ class TBitmap : public TGraphic {
  private:
   void Reallocate(int width, int height, TPixelFormat format, bool keepPixels);
   void CopyFrom(const TBitmap& source);
+  void MoveFrom(TBitmap& source);
 
   int FWidth = 0;
   int FHeight = 0;

@@ -57,6 +57,10 @@ void TGraphic::AssignTo(TGraphic& dest) {
                       dest.ClassName());
 }
 
+bool TGraphic::OpaquePixels(TPixelView&) {
+  return false;
+}
+
 void TGraphic::SetWidth(int) {
   throw EInvalidGraphicOperation("Impossible de modifier la taille de cette image");
 }

@@ -241,6 +241,18 @@ void FillPixels(const TPixelView& dst, const TRect& rect, TColor color) {
   if (r.IsEmpty()) return;
   TColorMatcher matcher(dst, TBltColors{});
   uint32_t raw = matcher.ToRaw(BgraOfColor(color));
+  if (dst.BitCount == 24 || dst.BitCount == 32) {
+    // One row is built pixel by pixel; the others are copies of its bytes.
+    const size_t bytes = size_t(dst.BitCount / 8);
+    const size_t span = size_t(r.Width()) * bytes;
+    const uint8_t pixel[4] = {uint8_t(raw), uint8_t(raw >> 8), uint8_t(raw >> 16),
+                              uint8_t(raw >> 24)};
+    uint8_t* first = dst.Row(r.Top) + size_t(r.Left) * bytes;
+    for (size_t i = 0; i < span; i += bytes) std::memcpy(first + i, pixel, bytes);
+    for (int y = r.Top + 1; y < r.Bottom; ++y)
+      std::memcpy(dst.Row(y) + size_t(r.Left) * bytes, first, span);
+    return;
+  }
   for (int y = r.Top; y < r.Bottom; ++y) {
     uint8_t* row = dst.Row(y);
     if (dst.BitCount == 8) {

@@ -13,12 +13,13 @@ int CmdConvert(const TArgs& args) {
   TPicture picture;
   picture.LoadFromFile(args[0]);
   std::unique_ptr<TGraphic> output = outputClass->Create();
+  // The loaded picture is dropped afterwards: the output may take its contents over.
   try {
-    output->Assign(*picture.Graphic());
+    output->Adopt(*picture.Graphic());
   } catch (const EConvertError&) {
     // Picture classes convert to and from bitmaps, not to each other: go through the
     // bitmap, as the export does with the composed mock-up.
-    output->Assign(picture.Bitmap());
+    output->Adopt(picture.Bitmap());
   }
   output->SaveToFile(args[1]);
   return 0;

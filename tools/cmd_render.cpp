@@ -3,6 +3,11 @@
 // A JPEG shows its stored rows, as its class decodes them; --redresser turns it upright by
 // its Exif orientation first, as the window shows it. With --trame, a GIF animation is
 // played N steps from its first frame.
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#endif
+
+#include <algorithm>
 #include <charconv>
 
 #include "commands.h"
@@ -70,40 +75,80 @@ TRenderOptions ParseOptions(const TArgs& args) {
   return o;
 }
 
-// The rendered bitmap as a binary PPM picture; being a TGraphic it is saved like every
-// export, through a temporary file renamed over the target once complete.
+// Red, green, blue from blue, green, red, n pixels. With SSSE3, five pixels per shuffle
+// of 16 bytes; the 16th byte is stored too and rewritten by the next step or the tail.
+void SwapRedBluePlain(const uint8_t* s, uint8_t* d, size_t n, size_t from) {
+  for (size_t i = 3 * from; i < 3 * n; i += 3) {
+    d[i] = s[i + 2];
+    d[i + 1] = s[i + 1];
+    d[i + 2] = s[i];
+  }
+}
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("ssse3"))) void SwapRedBlueSsse3(const uint8_t* s, uint8_t* d, size_t n) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  size_t i = 0;
+  for (; 3 * i + 16 <= 3 * n; i += 5) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 3 * i), _mm_shuffle_epi8(v, order));
+  }
+  SwapRedBluePlain(s, d, n, i);
+}
+#endif
+void SwapRedBlue(const uint8_t* s, uint8_t* d, size_t n) {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  if (ssse3) return SwapRedBlueSsse3(s, d, n);
+#endif
+  SwapRedBluePlain(s, d, n, 0);
+}
+
+// A picture as a binary PPM: the rows of a pixel view, any format, each converted to
+// blue, green, red as an unscaled draw on a 24-bit bitmap would convert it. Being a
+// TGraphic it is saved like every export, through a temporary file renamed over the
+// target once complete.
 class TPpmImage : public TGraphic {
  public:
   static const char* StaticClassName() { return "TPpmImage"; }
   const TGraphicClass& ClassType() const override { return ClassOf<TPpmImage>(); }
-  void SetBitmap(const TBitmap* bitmap) { FBitmap = bitmap; }
+  void SetPixels(const TPixelView& view) { FView = view; }
 
   void Draw(TCanvas&, const TRect&) override {}
   void LoadFromStream(TStream&) override {
     throw EInvalidGraphicOperation("Lecture PPM non prise en charge");
   }
   void SaveToStream(TStream& out) override {
-    const TBitmap& bmp = *FBitmap;
     const std::string header =
-        "P6\n" + std::to_string(bmp.Width()) + " " + std::to_string(bmp.Height()) + "\n255\n";
+        "P6\n" + std::to_string(FView.Width) + " " + std::to_string(FView.Height) + "\n255\n";
     out.WriteBuffer(header.data(), int64_t(header.size()));
-    std::vector<uint8_t> rgb(size_t(bmp.Width()) * 3);
-    for (int y = 0; y < bmp.Height(); ++y) {
-      const uint8_t* src = bmp.GetScanline(y);  // 24-bit: blue, green, red
-      for (size_t i = 0; i < rgb.size(); i += 3) {
-        rgb[i] = src[i + 2];
-        rgb[i + 1] = src[i + 1];
-        rgb[i + 2] = src[i];
+    const size_t rowBytes = size_t(FView.Width) * 3;
+    // Rows go out in blocks of about 256 KiB: far fewer system calls than one per row.
+    const int blockRows = int(std::max<size_t>(1, (size_t(256) << 10) / rowBytes));
+    std::vector<uint8_t> block(rowBytes * size_t(std::min(blockRows, FView.Height)));
+    TBitmap scratch;  // one converted row, for views that are not 24-bit
+    if (FView.BitCount != 24) {
+      scratch.SetPixelFormat(pf24bit);
+      scratch.SetSize(FView.Width, 1);
+    }
+    for (int y = 0; y < FView.Height; y += blockRows) {
+      const int rows = std::min(blockRows, FView.Height - y);
+      for (int j = 0; j < rows; ++j) {
+        const uint8_t* bgr = FView.Row(y + j);
+        if (FView.BitCount != 24) {
+          BitBlt(scratch.View(), 0, 0, FView, TRect{0, y + j, FView.Width, y + j + 1});
+          bgr = scratch.GetScanline(0);
+        }
+        SwapRedBlue(bgr, block.data() + size_t(j) * rowBytes, size_t(FView.Width));
       }
-      out.WriteBuffer(rgb.data(), int64_t(rgb.size()));
+      out.WriteBuffer(block.data(), int64_t(rowBytes * size_t(rows)));
     }
   }
-  int Width() const override { return FBitmap ? FBitmap->Width() : 0; }
-  int Height() const override { return FBitmap ? FBitmap->Height() : 0; }
-  bool Empty() const override { return !FBitmap || FBitmap->Empty(); }
+  int Width() const override { return FView.Width; }
+  int Height() const override { return FView.Height; }
+  bool Empty() const override { return !FView.Valid(); }
 
  private:
-  const TBitmap* FBitmap = nullptr;
+  TPixelView FView;
 };
 
 // Plays a GIF animation on the target: the first draw shows the first frame, then each
@@ -137,19 +182,31 @@ int CmdRender(const TArgs& args) {
   TGraphic& graphic = *picture.Graphic();
   if (o.Width == 0) o.Width = graphic.Width(), o.Height = graphic.Height();
   if (o.Width <= 0 || o.Height <= 0) throw EInvalidGraphic("L'image est vide");
-  TBitmap target;
-  target.SetPixelFormat(pf24bit);
-  target.SetSize(o.Width, o.Height);
-  TCanvas& canvas = target.Canvas();
-  canvas.Brush.Color = o.Background;
-  canvas.Brush.Style = bsSolid;
-  canvas.FillRect(Rect(0, 0, o.Width, o.Height));
-  if (o.Steps >= 0)
-    DrawAnimationStep(graphic, canvas, Rect(0, 0, o.Width, o.Height), o.Steps);
-  else
-    graphic.Draw(canvas, Rect(0, 0, o.Width, o.Height));
+  const TRect all = Rect(0, 0, o.Width, o.Height);
+  CheckedDibSize(o.Width, o.Height, 24);  // the target's size is refused even when unused
+  TPixelView own;
+  const bool opaque = o.Steps < 0 && graphic.OpaquePixels(own);
   TPpmImage ppm;
-  ppm.SetBitmap(&target);
+  TBitmap target;
+  if (opaque && own.Width == o.Width && own.Height == o.Height) {
+    // Drawn at its own size, an opaque picture is its own pixels: they are written as
+    // they are, without a drawn copy.
+    ppm.SetPixels(own);
+  } else {
+    target.SetPixelFormat(pf24bit);
+    target.SetSize(o.Width, o.Height);
+    TCanvas& canvas = target.Canvas();
+    if (!opaque) {  // what an opaque picture covers needs no background
+      canvas.Brush.Color = o.Background;
+      canvas.Brush.Style = bsSolid;
+      canvas.FillRect(all);
+    }
+    if (o.Steps >= 0)
+      DrawAnimationStep(graphic, canvas, all, o.Steps);
+    else
+      graphic.Draw(canvas, all);
+    ppm.SetPixels(target.View());
+  }
   ppm.SaveToFile(args[1]);
   return 0;
 }

@@ -75,8 +75,12 @@ class TJPEGImage : public TGraphic {
   // Writes the compressed bytes, compressing the bitmap first when there are none.
   void SaveToStream(TStream& stream) override;
   void Assign(TGraphic& source) override;
+  // Like Assign, but a bitmap's pixels are taken over instead of copied.
+  void Adopt(TGraphic& source) override;
   void AssignTo(TGraphic& dest) override;
   bool Equals(TGraphic& other) override;
+  // The decoded bitmap's pixels (decoding first), unless it has transparency.
+  bool OpaquePixels(TPixelView& view) override;
 
   // The decoded size, or the header's (scaled as Scale asks) before decoding.
   int Width() const override;
@@ -126,6 +130,8 @@ class TJPEGImage : public TGraphic {
 
  private:
   void NewImage();
+  // Holds a copy of the bitmap (or its pixels taken over) as the only content.
+  void TakeBitmap(TBitmap& bitmap, bool move);
   void ReadStream(TStream& stream, int64_t size);
   void ReadHeader();
   // Frees the decoded bitmap so that the next need decodes with the new settings; keeps

@@ -113,6 +113,11 @@ void TJPEGImage::Draw(TCanvas& canvas, const TRect& rect) {
   if (TBitmap* bitmap = GetBitmap()) canvas.StretchDraw(rect, *bitmap);
 }
 
+bool TJPEGImage::OpaquePixels(TPixelView& view) {
+  TBitmap* bitmap = GetBitmap();
+  return bitmap != nullptr && bitmap->OpaquePixels(view);
+}
+
 void TJPEGImage::DIBNeeded() {
   GetBitmap();
 }
@@ -134,18 +139,28 @@ void TJPEGImage::Assign(TGraphic& source) {
     FBitmap = std::move(copy);
     return;
   }
-  if (auto* bitmap = dynamic_cast<TBitmap*>(&source)) {
-    // Copy first: the source may be this image's own bitmap.
-    auto copy = std::make_unique<TBitmap>();
-    copy->Assign(*bitmap);
-    NewImage();
-    FBitmap = std::move(copy);
-    // New content: whoever shows this picture must redraw it.
-    SetPaletteModified(true);
-    Changed();
-    return;
-  }
+  if (auto* bitmap = dynamic_cast<TBitmap*>(&source)) return TakeBitmap(*bitmap, false);
   TGraphic::Assign(source);
+}
+
+void TJPEGImage::Adopt(TGraphic& source) {
+  auto* bitmap = dynamic_cast<TBitmap*>(&source);
+  if (bitmap == nullptr || bitmap == FBitmap.get()) return Assign(source);
+  TakeBitmap(*bitmap, true);
+}
+
+void TJPEGImage::TakeBitmap(TBitmap& bitmap, bool move) {
+  // Copy first: the source may be this image's own bitmap.
+  auto copy = std::make_unique<TBitmap>();
+  if (move)
+    copy->Adopt(bitmap);
+  else
+    copy->Assign(bitmap);
+  NewImage();
+  FBitmap = std::move(copy);
+  // New content: whoever shows this picture must redraw it.
+  SetPaletteModified(true);
+  Changed();
 }
 
 void TJPEGImage::AssignTo(TGraphic& dest) {

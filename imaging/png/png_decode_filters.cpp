@@ -5,7 +5,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <smmintrin.h>
 #endif
 
 #include "png_decode_internal.h"
@@ -51,10 +51,12 @@ void UnfilterPaeth(uint8_t* d, const uint8_t* up, size_t n, size_t bpp) {
 #if defined(__SSE2__)
 // Paeth for 3- and 4-byte pixels, one pixel per step in 16-bit lanes: the predictor of
 // every channel is chosen at once with compares instead of branches.
-template <size_t Bpp>
+// Always four bytes: a 3-byte pixel takes its neighbour's first byte into a lane that is
+// never stored. (Three bytes put together on the stack cost a failed store forwarding
+// per pixel, which made this loop slower than the plain one.)
 inline __m128i LoadPixel(const uint8_t* p) {
-  uint32_t v = 0;
-  std::memcpy(&v, p, Bpp);
+  uint32_t v;
+  std::memcpy(&v, p, 4);
   return _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(v)), _mm_setzero_si128());
 }
 
@@ -74,12 +76,11 @@ inline __m128i Select(__m128i mask, __m128i yes, __m128i no) {
 
 template <size_t Bpp>
 void UnfilterPaethSimd(uint8_t* d, const uint8_t* up, size_t n) {
-  const __m128i mask = _mm_set1_epi16(0xFF);
   __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
   size_t i = 0;
   // All but the last pixel: a 4-byte load/store may touch one byte past a 3-byte pixel.
   for (; i + Bpp + (Bpp == 3 ? 1 : 0) <= n; i += Bpp) {
-    const __m128i b = LoadPixel<Bpp>(up + i);
+    const __m128i b = LoadPixel(up + i);
     const __m128i p = _mm_sub_epi16(b, c);  // p - a
     const __m128i q = _mm_sub_epi16(a, c);  // p - b
     __m128i pa = Abs16(p);
@@ -89,12 +90,83 @@ void UnfilterPaethSimd(uint8_t* d, const uint8_t* up, size_t n) {
     __m128i best = Select(takeB, b, a);
     pa = _mm_min_epi16(pa, pb);
     best = Select(_mm_cmplt_epi16(pc, pa), c, best);
-    a = _mm_and_si128(_mm_add_epi16(LoadPixel<Bpp>(d + i), best), mask);
+    // Both terms have zero high bytes, so a byte-wise sum is the sum modulo 256.
+    a = _mm_add_epi8(LoadPixel(d + i), best);
     StorePixel<Bpp>(d + i, a);
     c = b;
   }
   for (; i < n; ++i)
     d[i] = uint8_t(d[i] + Paeth(i >= Bpp ? d[i - Bpp] : 0, up[i], i >= Bpp ? up[i - Bpp] : 0));
+}
+
+// The same with one-instruction absolute values and selections, which shortens the chain
+// from one pixel to the next by a third. Chosen at run time on processors with SSE4.1.
+template <size_t Bpp>
+__attribute__((target("sse4.1"))) void UnfilterPaethSse41(uint8_t* d, const uint8_t* up, size_t n) {
+  __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
+  size_t i = 0;
+  for (; i + Bpp + (Bpp == 3 ? 1 : 0) <= n; i += Bpp) {
+    const __m128i b = LoadPixel(up + i);
+    const __m128i bc = _mm_sub_epi16(b, c);  // p - a
+    const __m128i pa = _mm_abs_epi16(bc);
+    const __m128i q = _mm_sub_epi16(a, c);  // p - b
+    const __m128i pb = _mm_abs_epi16(q);
+    const __m128i pc = _mm_abs_epi16(_mm_add_epi16(bc, q));
+    const __m128i best = _mm_blendv_epi8(a, b, _mm_cmpgt_epi16(pa, pb));
+    a = _mm_blendv_epi8(best, c, _mm_cmpgt_epi16(_mm_min_epi16(pa, pb), pc));
+    a = _mm_add_epi8(LoadPixel(d + i), a);
+    StorePixel<Bpp>(d + i, a);
+    c = b;
+  }
+  for (; i < n; ++i)
+    d[i] = uint8_t(d[i] + Paeth(i >= Bpp ? d[i - Bpp] : 0, up[i], i >= Bpp ? up[i - Bpp] : 0));
+}
+
+template <size_t Bpp>
+void UnfilterPaethFast(uint8_t* d, const uint8_t* up, size_t n) {
+  static const bool sse41 = __builtin_cpu_supports("sse4.1");
+  if (sse41) return UnfilterPaethSse41<Bpp>(d, up, n);
+  UnfilterPaethSimd<Bpp>(d, up, n);
+}
+
+inline __m128i LoadBytes(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(int(v));
+}
+
+template <size_t Bpp>
+inline void StoreBytes(uint8_t* p, __m128i v) {
+  const uint32_t out = uint32_t(_mm_cvtsi128_si32(v));
+  std::memcpy(p, &out, Bpp);
+}
+
+// Sub and Average for 3- and 4-byte pixels, one pixel per step in byte lanes. Average
+// carries the complement of the left pixel: the rounding-up byte average of complements
+// is the complement of the rounding-down average, so each step is one average and one
+// subtraction: ~left' = avg(~left, ~up) - raw.
+template <size_t Bpp>
+void UnfilterSubSimd(uint8_t* d, size_t n) {
+  __m128i left = _mm_setzero_si128();
+  size_t i = 0;
+  for (; i + Bpp + (Bpp == 3 ? 1 : 0) <= n; i += Bpp) {
+    left = _mm_add_epi8(LoadBytes(d + i), left);
+    StoreBytes<Bpp>(d + i, left);
+  }
+  for (; i < n; ++i) d[i] = uint8_t(d[i] + (i >= Bpp ? d[i - Bpp] : 0));
+}
+
+template <size_t Bpp>
+void UnfilterAverageSimd(uint8_t* d, const uint8_t* up, size_t n) {
+  const __m128i ones = _mm_set1_epi8(-1);
+  __m128i notLeft = ones;
+  size_t i = 0;
+  for (; i + Bpp + (Bpp == 3 ? 1 : 0) <= n; i += Bpp) {
+    const __m128i notUp = _mm_xor_si128(LoadBytes(up + i), ones);
+    notLeft = _mm_sub_epi8(_mm_avg_epu8(notLeft, notUp), LoadBytes(d + i));
+    StoreBytes<Bpp>(d + i, _mm_xor_si128(notLeft, ones));
+  }
+  for (; i < n; ++i) d[i] = uint8_t(d[i] + (((i >= Bpp ? d[i - Bpp] : 0) + up[i]) >> 1));
 }
 #endif
 
@@ -102,7 +174,9 @@ template <size_t Bpp>
 void Unfilter(int type, uint8_t* d, const uint8_t* up, size_t n, size_t bpp) {
 #if defined(__SSE2__)
   if constexpr (Bpp == 3 || Bpp == 4) {
-    if (type == 4) return UnfilterPaethSimd<Bpp>(d, up, n);
+    if (type == 1) return UnfilterSubSimd<Bpp>(d, n);
+    if (type == 3) return UnfilterAverageSimd<Bpp>(d, up, n);
+    if (type == 4) return UnfilterPaethFast<Bpp>(d, up, n);
   }
 #endif
   switch (type) {

@@ -166,6 +166,28 @@ __attribute__((target("ssse3"))) void Rgba8Ssse3(const uint8_t* s, const TRowTar
 }
 #endif
 
+#ifdef VITRELLE_PNG_SSSE3
+// Plain RGB rows without gamma, five pixels per shuffle of 16 bytes; the 16th byte stored
+// belongs to the next pixel and is written again by the next step or the tail.
+__attribute__((target("ssse3"))) void Rgb8Ssse3(const uint8_t* s, const TRowTarget& t,
+                                                uint32_t count, uint32_t, uint32_t,
+                                                const uint8_t*) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  uint8_t* p = t.Pixels;
+  const size_t bytes = 3 * size_t(count);
+  size_t i = 0;
+  for (; i + 16 <= bytes; i += 15) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), _mm_shuffle_epi8(v, order));
+  }
+  for (; i < bytes; i += 3) {
+    p[i] = s[i + 2];
+    p[i + 1] = s[i + 1];
+    p[i + 2] = s[i];
+  }
+}
+#endif
+
 template <bool Interlaced>
 void Rgba16(const uint8_t* s, const TRowTarget& t, uint32_t count, uint32_t x0, uint32_t dx,
             const uint8_t* g) {
@@ -202,7 +224,12 @@ TRowConverter Choose(int colorType, int bitDepth, bool identityGamma) {
       }
       return nullptr;
     case 2:
-      if (bitDepth == 8) return identityGamma ? Rgb8<I, false> : Rgb8<I, true>;
+      if (bitDepth == 8) {
+#ifdef VITRELLE_PNG_SSSE3
+        if (!I && identityGamma && __builtin_cpu_supports("ssse3")) return Rgb8Ssse3;
+#endif
+        return identityGamma ? Rgb8<I, false> : Rgb8<I, true>;
+      }
       return bitDepth == 16 ? Rgb16<I> : nullptr;
     case 4:
       if (bitDepth == 8) return GreyAlpha8<I>;

@@ -120,6 +120,13 @@ void TPngImage::Draw(TCanvas& canvas, const TRect& rect) {
   }
 }
 
+bool TPngImage::OpaquePixels(TPixelView& view) {
+  // Draw's plain stretched copy reads exactly this view.
+  if (!HasPixels(*this) || TransparencyMode() != ptmNone) return false;
+  view = Header().ImageView();
+  return view.Valid();
+}
+
 void TPngImage::DrawWithAlpha(TBitmap& target, const TRect& rect) {
   if (rect.Width() == 0 || rect.Height() == 0 || !HasPixels(*this)) return;
   // The image is not mirrored by a rectangle given right to left or bottom to top.

@@ -11,7 +11,12 @@
 // a = 255, so those two cases are taken as shortcuts.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#endif
 
 #include "png_draw_internal.h"
 #include "png_internal.h"
@@ -132,6 +137,48 @@ void ComposeIndexedRow(uint8_t* d, const uint8_t* src, const uint8_t* alpha, con
     ComposePaletteRow<kDstBytes, kBits>(d, src, xs, n, s);
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// Unscaled RGB + alpha rows over 24-bit rows, four pixels (twelve bytes) per step in 16-bit
+// lanes with the formula above for every alpha: it gives the target's own byte for alpha 0
+// and the image's for 255, like the shortcuts. Each step reads 16 bytes of both rows and
+// writes 12. Returns the pixels done; the caller does the rest. Chosen at run time on
+// processors with SSSE3.
+__attribute__((target("ssse3"))) int ComposeRgbRowUnscaled24(uint8_t* d, const uint8_t* src,
+                                                             const uint8_t* alpha, int n) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lowAlphas = _mm_setr_epi8(0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 2, -1, 2, -1);
+  const __m128i highAlphas =
+      _mm_setr_epi8(2, -1, 3, -1, 3, -1, 3, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i full = _mm_set1_epi16(255), half = _mm_set1_epi16(127), one = _mm_set1_epi16(1);
+  auto blend = [&](__m128i dv, __m128i sv, __m128i a) {
+    const __m128i t = _mm_add_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(dv, _mm_sub_epi16(full, a)), _mm_mullo_epi16(sv, a)), half);
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), one), 8);
+  };
+  int i = 0;
+  for (; 3 * i + 16 <= 3 * n; i += 4) {
+    uint32_t a4;
+    std::memcpy(&a4, alpha + i, 4);
+    if (a4 == 0) continue;  // clear pixels leave the target as it is
+    const __m128i a = _mm_cvtsi32_si128(int(a4));
+    const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
+    uint8_t* p = d + 3 * i;
+    const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i lo = blend(_mm_unpacklo_epi8(dv, zero), _mm_unpacklo_epi8(sv, zero),
+                             _mm_shuffle_epi8(a, lowAlphas));
+    const __m128i hi = blend(_mm_unpackhi_epi8(dv, zero), _mm_unpackhi_epi8(sv, zero),
+                             _mm_shuffle_epi8(a, highAlphas));
+    // Twelve bytes, not sixteen: the next step reads from the twelfth on, and a read that
+    // overlaps part of a pending store waits for it.
+    const __m128i out = _mm_packus_epi16(lo, hi);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), out);
+    const uint32_t last = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(out, 8)));
+    std::memcpy(p + 8, &last, 4);
+  }
+  return i;
+}
+#endif
+
 template <int kDstBytes>
 void ComposeRow(const TAlphaSource& s, uint8_t* d, const uint8_t* src, const uint8_t* alpha,
                 const int* xs, int n) {
@@ -173,12 +220,31 @@ void ComposeAlphaSpan(const TAlphaSource& source, const TPixelView& target, cons
   // Without an alpha plane every pixel counts as opaque.
   const std::vector<uint8_t> opaque(source.Alpha ? 0 : size_t(source.Width), 255);
   const int dstBytes = target.BitCount / 8;
+  // Whole runs of source pixels side by side: the four-pixel steps may read and write up to
+  // 16 bytes from a pixel, so they stop where that would pass either row's end.
+  int fast = 0;
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  if (ssse3 && dstBytes == 3 && source.Kind == TAlphaSource::akRgbAlpha && source.Alpha &&
+      rect.Width() == source.Width && n > 0) {
+    const int x0 = xs[0];
+    fast = std::min(n - 2, std::min(source.Width - x0, target.Width - clip.Left) - 2);
+    fast = std::max(fast, 0);
+  }
+#endif
   for (int j = 0; j < clip.Height(); ++j) {
     const int sy = ys[size_t(j)];
     uint8_t* d = target.Row(clip.Top + j) + ptrdiff_t(clip.Left) * dstBytes;
     const uint8_t* src = source.TopRow + ptrdiff_t(sy) * source.Stride;
     const uint8_t* alpha =
         source.Alpha ? source.Alpha + ptrdiff_t(sy) * source.Width : opaque.data();
+#if defined(__x86_64__) || defined(__i386__)
+    if (fast > 0) {
+      const int done = ComposeRgbRowUnscaled24(d, src + 3 * ptrdiff_t(xs[0]), alpha + xs[0], fast);
+      ComposeRow<3>(source, d + 3 * ptrdiff_t(done), src, alpha, xs.data() + done, n - done);
+      continue;
+    }
+#endif
     if (dstBytes == 4)
       ComposeRow<4>(source, d, src, alpha, xs.data(), n);
     else

@@ -507,6 +507,8 @@ class TPngImage : public TGraphic {
   // Another TPngImage is copied, a TBitmap converted (AssignHandle), else the default.
   void Assign(TGraphic& source) override;
   void AssignTo(TGraphic& dest) override;  // drawing side
+  // The pixel buffer, for an image drawn without transparency.
+  bool OpaquePixels(TPixelView& view) override;  // drawing side
   int Width() const override;
   int Height() const override;
   void SetWidth(int value) override;

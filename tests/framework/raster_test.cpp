@@ -316,3 +316,63 @@ TEST(RasterOps, OffsetCopiesClipOnEverySide) {
         }
     }
 }
+
+// A bitmap offers its pixels as opaque exactly when drawing it hides the whole canvas
+// under it, and then the view holds the colours the draw gives.
+TEST(OpaqueDraw, OpaquePixelsExactlyWhenTheDrawCoversTheCanvas) {
+  struct TCase {
+    TPixelFormat Format;
+    TAlphaFormat Alpha;
+    bool Transparent;
+  };
+  const TCase cases[] = {{pf1bit, afIgnored, false},        {pf4bit, afIgnored, false},
+                         {pf8bit, afIgnored, false},        {pf15bit, afIgnored, false},
+                         {pf16bit, afIgnored, false},       {pf24bit, afIgnored, false},
+                         {pf32bit, afIgnored, false},       {pf32bit, afDefined, false},
+                         {pf32bit, afPremultiplied, false}, {pf24bit, afIgnored, true}};
+  for (const TCase& c : cases) {
+    TBitmap bmp;
+    bmp.SetPixelFormat(c.Format);
+    bmp.SetSize(7, 5);
+    FillPattern(bmp, int(c.Format));
+    bmp.SetAlphaFormat(c.Alpha);
+    bmp.SetTransparent(c.Transparent);
+    TBitmap canvas[2];
+    for (int k = 0; k < 2; ++k) {
+      canvas[k].SetSize(7, 5);
+      FillPixels(canvas[k].View(), TRect{0, 0, 7, 5}, k ? clLime : clBlue);
+      bmp.Draw(canvas[k].Canvas(), TRect{0, 0, 7, 5});
+    }
+    bool covered = true;
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 7; ++x)
+        covered &= canvas[0].PixelColor(x, y) == canvas[1].PixelColor(x, y);
+    TPixelView view;
+    ASSERT_EQ(bmp.OpaquePixels(view), covered) << int(c.Format) << " " << int(c.Alpha);
+    if (!covered) continue;
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 7; ++x)
+        ASSERT_EQ(Hex(view.PixelColor(x, y) & 0xFFFFFF), Hex(canvas[0].PixelColor(x, y)));
+  }
+  TBitmap empty;
+  TPixelView view;
+  EXPECT_FALSE(empty.OpaquePixels(view));
+}
+
+// Adopting a bitmap gives what assigning it gives and leaves the source empty.
+TEST(BitmapAdopt, TakesPixelsColoursAndSettingsOver) {
+  TBitmap source;
+  source.SetPixelFormat(pf8bit);
+  source.SetSize(9, 4);
+  FillPattern(source, 3);
+  source.SetTransparentColor(clRed);
+  source.SetTransparent(true);
+  TBitmap copied, adopted;
+  copied.Assign(source);
+  adopted.Adopt(source);
+  EXPECT_TRUE(source.Empty());
+  EXPECT_EQ(SaveBmpBytes(adopted), SaveBmpBytes(copied));
+  EXPECT_TRUE(adopted.Transparent());
+  EXPECT_EQ(Hex(adopted.TransparentColor()), Hex(clRed));
+  EXPECT_EQ(adopted.ColorTable(), copied.ColorTable());
+}

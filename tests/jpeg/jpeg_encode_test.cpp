@@ -29,6 +29,16 @@ TEST(JpegEncode, BitmapSavesAsTheLibraryWouldEncodeIt) {
   EXPECT_EQ(image.JPEGData().Height(), 546);
 }
 
+// Adopting a bitmap (the export's temporary one) takes it over instead of copying it; the
+// file is the library's own all the same.
+TEST(JpegEncode, AdoptedBitmapSavesLikeAnAssignedOne) {
+  auto bitmap = PatternBitmap(73, 41);
+  TJPEGImage image;
+  image.Adopt(*bitmap);
+  EXPECT_TRUE(bitmap->Empty());
+  EXPECT_TRUE(SaveBytes(image) == EncodeWithLibrary(TestPattern(73, 41), 73, 41));
+}
+
 TEST(JpegEncode, GrayscaleQualityAndProgressiveSettings) {
   auto bitmap = PatternBitmap(100, 80);
   TJPEGImage gray;

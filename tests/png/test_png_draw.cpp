@@ -87,6 +87,41 @@ TEST(PngDrawAlpha, TransparentKeepsOpaqueReplacesAndAlphaByteComposes) {
   EXPECT_EQ(p[11], 255u - (191u * 155 + 127) / 255);
 }
 
+// Unscaled rows take four pixels a step: every alpha, runs of clear pixels, row ends
+// inside a step, a rectangle off the canvas's left and right edges; each pixel against the
+// formula worked per pixel.
+TEST(PngDrawAlpha, UnscaledRowsMatchTheFormulaAtEveryAlpha) {
+  const auto alphaOf = [](int x, int y) { return y == 3 && x < 16 ? 0 : (x * 7 + y * 31) & 255; };
+  for (const int width : {1, 5, 6, 7, 37}) {
+    auto png = MakeRgbaImage(width, 7, Distinct, alphaOf);
+    for (const int left : {-3, 2, 45 - width + 2}) {
+      auto canvasOwner = MakeCanvas(45, 9, clWhite);
+      TBitmap& canvas = *canvasOwner;
+      FillPixels(canvas.View(), TRect{0, 0, 45, 9}, RGBColor(90, 140, 210));
+      for (int x = 0; x < 45; x += 3) canvas.SetPixelColor(x, 2, RGBColor(uint8_t(x * 5), 7, 250));
+      TBitmap before;
+      before.Assign(canvas);
+      png->Draw(canvas.Canvas(), TRect{left, 1, left + width, 8});
+      for (int y = 0; y < 9; ++y)
+        for (int x = 0; x < 45; ++x) {
+          const TColor bg = before.PixelColor(x, y), got = canvas.PixelColor(x, y);
+          const int sx = x - left, sy = y - 1;
+          if (sx < 0 || sx >= width || sy < 0 || sy >= 7) {
+            ASSERT_EQ(got, bg) << x << "," << y;
+            continue;
+          }
+          const unsigned a = unsigned(alphaOf(sx, sy));
+          const TColor src = Distinct(sx, sy);
+          auto mix = [a](unsigned d, unsigned s) { return (d * (255 - a) + s * a + 127) / 255; };
+          ASSERT_EQ(got, RGBColor(uint8_t(mix(GetRValue(bg), GetRValue(src))),
+                                  uint8_t(mix(GetGValue(bg), GetGValue(src))),
+                                  uint8_t(mix(GetBValue(bg), GetBValue(src)))))
+              << "width " << width << " at " << left << ": " << x << "," << y;
+        }
+    }
+  }
+}
+
 TEST(PngDrawAlpha, ShrinkingAndEnlargingSampleNearestPixels) {
   auto png = MakeRgbaImage(100, 100, Distinct, [](int, int) { return 255; });
   auto smallOwner = MakeCanvas(50, 50, clBlack);

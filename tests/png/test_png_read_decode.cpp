@@ -189,6 +189,24 @@ TEST(PngDecode, FiltersReverseAgainstTheRowAbove) {
   EXPECT_EQ(row(3), (std::vector<int>{6, 2, 29, 13}));
 }
 
+// Sub, Average and Paeth over 3- and 4-byte pixels (their fast paths), at widths that end
+// a row inside and at the edge of a step, checked against libpng.
+TEST(PngDecode, FilteredColourRowsMatchLibpng) {
+  for (const int colorType : {2, 6})
+    for (const int filter : {1, 3, 4})
+      for (const uint32_t w : {1u, 2u, 5u, 6u, 17u}) {
+        SCOPED_TRACE(testing::Message()
+                     << "type " << colorType << " filter " << filter << " width " << w);
+        const size_t rowBytes = size_t(w) * (colorType == 2 ? 3 : 4);
+        Bytes raw = RandomBytes((rowBytes + 1) * 4, w * 7 + uint32_t(filter));
+        for (size_t y = 0; y < 4; ++y) raw[y * (rowBytes + 1)] = uint8_t(filter);
+        const Bytes file = SimplePng(w, 4, 8, uint8_t(colorType), raw);
+        TPngImage image;
+        ASSERT_NO_THROW(Load(image, file));
+        EXPECT_EQ(CountMismatches(image, file), 0);
+      }
+}
+
 TEST(PngDecode, GammaTablesFollowTheGamaChunk) {
   auto gama = [](uint32_t v) {
     Bytes d;

@@ -244,3 +244,51 @@ TEST_F(Tool, ConvertToGifKeepsAnimationsAndTakesAnyPicture) {
     EXPECT_NE(r.Out.find("Images : 1"), std::string::npos) << r.Out;
   }
 }
+
+// At its own size an opaque picture is written from its own pixels, a transparent one is
+// drawn over the background: either way each pixel is what the picture drawn twice as
+// large shows at twice its position, and only the transparent ones show the background.
+TEST_F(Tool, RenderAtOwnSizeMatchesTheDrawnPicture) {
+  VITRELLE_REQUIRE_TESTDATA();
+  const std::string help = LowerCaseAscii(Run("--help").Out);
+  const struct {
+    const char* File;
+    bool Transparent;
+  } cases[] = {{"pngsuite/basn0g01.png", false},
+               {"pngsuite/basn0g02.png", false},
+               {"pngsuite/basn0g16.png", false},
+               {"pngsuite/basn2c16.png", false},
+               {"pngsuite/basn3p04.png", false},
+               {"pngsuite/tbrn2c08.png", true},
+               {"pngsuite/tbbn3p08.png", true},
+               {"pngsuite/basn6a08.png", true},
+               {"jpeg/jpegdecoder-ycck-adobe.jpg", false},
+               {"jpeg/jpegdecoder-16bit-qtables.jpg", false},
+               {"bmp/image-Core_1_Bit.bmp", false},
+               {"bmp/image-V3_R5_G6_B5_Top_Down.bmp", false},
+               {"bmp/image-Info_X1_R5_G5_B5_Top_Down.bmp", false},
+               {"bmp/image-V3_X8_R8_G8_B8.bmp", false},
+               {"bmp/image-V5_A1_R5_G5_B5.bmp", true}};
+  for (const auto& c : cases) {
+    const std::string file = vitrelle_test::TestDataPath(c.File);
+    const std::string ext = std::filesystem::path(file).extension().string();
+    if (help.find(ext) == std::string::npos) continue;  // codec not in this build
+    ASSERT_EQ(Run("render '" + file + "' '" + Path("a.ppm") + "' --fond 336699").Code, 0) << c.File;
+    ASSERT_EQ(Run("render '" + file + "' '" + Path("b.ppm") + "' --fond C0FFEE").Code, 0) << c.File;
+    int w = 0, h = 0, w2 = 0, h2 = 0;
+    const std::string own = PpmPixels(Slurp(Path("a.ppm")), w, h);
+    EXPECT_EQ(own != PpmPixels(Slurp(Path("b.ppm")), w2, h2), c.Transparent) << c.File;
+    const std::string size = std::to_string(2 * w) + "x" + std::to_string(2 * h);
+    ASSERT_EQ(
+        Run("render '" + file + "' '" + Path("big.ppm") + "' --fond 336699 --taille " + size).Code,
+        0)
+        << c.File;
+    const std::string big = PpmPixels(Slurp(Path("big.ppm")), w2, h2);
+    ASSERT_EQ(big.size(), own.size() * 4) << c.File;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        ASSERT_EQ(own.substr((size_t(y) * w + x) * 3, 3),
+                  big.substr((size_t(2 * y) * 2 * w + 2 * x) * 3, 3))
+            << c.File << " " << x << "," << y;
+  }
+}
