@@ -10,10 +10,6 @@
 // The photo is the sample house enlarged to 4000 x 3000 with a camera's grain, written by
 // cjpeg at quality 90: the texture of a real photo, which a smooth enlargement would lack.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,9 +22,8 @@
 
 #include "codecs.h"
 #include "framework.h"
+#include "programs.h"
 #include "ratio.h"
-
-extern char** environ;
 
 namespace {
 
@@ -79,85 +74,36 @@ void WritePhotoPpm(const std::string& path) {
   }
 }
 
-struct TProcessUse {
-  double Seconds = -1;  // user + system; -1 when the program failed
-  long MaxRssKb = 0;
-};
-
-// Starts a program with stdin and stdout on the given descriptors (-1 keeps /dev/null).
-pid_t Spawn(const std::vector<std::string>& argv, int in, int out) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (in >= 0)
-    posix_spawn_file_actions_adddup2(&actions, in, 0);
-  else
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (out >= 0)
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-  else
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return spawned == 0 ? pid : -1;
-}
-
-TProcessUse Wait(pid_t pid) {
-  TProcessUse use;
-  int status = 0;
-  rusage usage{};
-  if (pid <= 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0)
-    return use;
-  auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
-  use.Seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-  use.MaxRssKb = usage.ru_maxrss;
-  return use;
-}
-
 // Two products on the house's windows, scaled to the 4000 x 3000 photo's display of
 // 728 x 546 (offset 92): the left one fixed flat, the right one in perspective.
-TProcessUse Ours() {
-  return Wait(Spawn(
-      {VITRELLE_IMG_EXE, "composer", "--photo", PathOf("photo.jpg"), "--produit",
-       std::string(VITRELLE_SOURCE_DIR) + "/assets/produit-exemple.png", "--mode", "personnalise",
-       "--cadre", "158,341,268,472", "--fixer", "--cadre", "420,330,520,470", "--coins",
-       "425,335,515,350,512,455,422,468", "--pleine-resolution", PathOf("ours.jpg")},
-      -1, -1));
+TProgramRun Ours() {
+  return RunProgram({VITRELLE_IMG_EXE, "composer", "--photo", PathOf("photo.jpg"), "--produit",
+                     std::string(VITRELLE_SOURCE_DIR) + "/assets/produit-exemple.png", "--mode",
+                     "personnalise", "--cadre", "158,341,268,472", "--fixer", "--cadre",
+                     "420,330,520,470", "--coins", "425,335,515,350,512,455,422,468",
+                     "--pleine-resolution", PathOf("ours.jpg")});
 }
 
 // djpeg, then cjpeg -quality 90 on its output, both processes' time added. One after the
 // other through a file rather than through a pipe: two processes feeding each other on a
 // shared machine spend a varying share of their time waking each other.
-TProcessUse Peer() {
-  const TProcessUse a =
-      Wait(Spawn({"djpeg", "-outfile", PathOf("peer.ppm"), PathOf("photo.jpg")}, -1, -1));
-  const TProcessUse b = Wait(Spawn(
-      {"cjpeg", "-quality", "90", "-outfile", PathOf("peer.jpg"), PathOf("peer.ppm")}, -1, -1));
-  if (a.Seconds < 0 || b.Seconds < 0) return {};
-  return {a.Seconds + b.Seconds, std::max(a.MaxRssKb, b.MaxRssKb)};
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+TProgramRun Peer() {
+  const TProgramRun a = RunProgram({"djpeg", "-outfile", PathOf("peer.ppm"), PathOf("photo.jpg")});
+  const TProgramRun b =
+      RunProgram({"cjpeg", "-quality", "90", "-outfile", PathOf("peer.jpg"), PathOf("peer.ppm")});
+  return {a.CpuSeconds + b.CpuSeconds, std::max(a.MaxRssKiB, b.MaxRssKiB), a.Ok && b.Ok};
 }
 
 std::vector<double> gRatios;
 std::vector<double> gOurSeconds;
 std::vector<double> gPeerSeconds;
-long gOurRssKb = 0;
+long gOurRssKiB = 0;
 
 void BM_ExportFullResolution(benchmark::State& state) {
   int round = 0;
   for (auto _ : state) {
     const bool oursFirst = round++ % 2 == 0;
-    TProcessUse ours, peer;
+    TProgramRun ours, peer;
     if (oursFirst) {
       ours = Ours();
       peer = Peer();
@@ -165,15 +111,15 @@ void BM_ExportFullResolution(benchmark::State& state) {
       peer = Peer();
       ours = Ours();
     }
-    if (ours.Seconds <= 0 || peer.Seconds <= 0) {
+    if (!ours.Ok || !peer.Ok || peer.CpuSeconds <= 0) {
       state.SkipWithError("a program failed");
       return;
     }
-    gRatios.push_back(ours.Seconds / peer.Seconds);
-    gOurSeconds.push_back(ours.Seconds);
-    gPeerSeconds.push_back(peer.Seconds);
-    gOurRssKb = std::max(gOurRssKb, ours.MaxRssKb);
-    state.SetIterationTime(ours.Seconds);
+    gRatios.push_back(ours.CpuSeconds / peer.CpuSeconds);
+    gOurSeconds.push_back(ours.CpuSeconds);
+    gPeerSeconds.push_back(peer.CpuSeconds);
+    gOurRssKiB = std::max(gOurRssKiB, ours.MaxRssKiB);
+    state.SetIterationTime(ours.CpuSeconds);
   }
 }
 BENCHMARK(BM_ExportFullResolution)->UseManualTime()->Iterations(15)->Unit(benchmark::kMillisecond);
@@ -207,7 +153,7 @@ int main(int argc, char** argv) {
   std::printf("  %-48s %9.3f s\n", "vitrelle-img composer, median", Median(gOurSeconds));
   std::printf("  %-48s %9.3f s\n", "djpeg + cjpeg -quality 90, median", Median(gPeerSeconds));
   TRatioReporter::PrintValue("time ours / (djpeg + cjpeg), paired median", Median(gRatios), 1.5);
-  TRatioReporter::PrintValue("peak memory / photo at 24 bits", gOurRssKb * 1024.0 / photoBytes,
+  TRatioReporter::PrintValue("peak memory / photo at 24 bits", gOurRssKiB * 1024.0 / photoBytes,
                              3.0);
   benchmark::Shutdown();
   fs::remove_all(kDir);
