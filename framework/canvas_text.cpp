@@ -1,5 +1,11 @@
 // Text on a canvas: fontconfig picks the typeface, FreeType renders anti-aliased glyphs,
 // and only the pixels a glyph covers change (there is no background box).
+//
+// The two libraries are opened when the first text is measured or drawn, not when the
+// program starts: most runs draw no text, and loading them with their own dependencies
+// (expat, libpng, brotli) took most of vitrelle-img's start-up. The package still depends
+// on them.
+#include <dlfcn.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -22,13 +28,79 @@ namespace {
 
 const char* const kMsgNoFont = "Aucune police de caractères n'est disponible pour écrire le texte";
 
+// The functions of fontconfig and FreeType that text needs, from the libraries opened on
+// first use (their ABI names). Either all are there, or Api() answers null and text fails
+// with kMsgNoFont.
+struct TFontApi {
+  decltype(&FcInitLoadConfigAndFonts) InitLoadConfigAndFonts;
+  decltype(&FcConfigDestroy) ConfigDestroy;
+  decltype(&FcNameParse) NameParse;
+  decltype(&FcPatternAddInteger) PatternAddInteger;
+  decltype(&FcConfigSubstitute) ConfigSubstitute;
+  decltype(&FcDefaultSubstitute) DefaultSubstitute;
+  decltype(&FcFontMatch) FontMatch;
+  decltype(&FcPatternGetString) PatternGetString;
+  decltype(&FcPatternGetInteger) PatternGetInteger;
+  decltype(&FcPatternGetBool) PatternGetBool;
+  decltype(&FcPatternDestroy) PatternDestroy;
+  decltype(&FT_Init_FreeType) Init_FreeType;
+  decltype(&FT_Done_FreeType) Done_FreeType;
+  decltype(&FT_New_Face) New_Face;
+  decltype(&FT_Done_Face) Done_Face;
+  decltype(&FT_Set_Pixel_Sizes) Set_Pixel_Sizes;
+  decltype(&FT_Set_Char_Size) Set_Char_Size;
+  decltype(&FT_Load_Char) Load_Char;
+  decltype(&FT_Render_Glyph) Render_Glyph;
+  decltype(&FT_GlyphSlot_Embolden) GlyphSlot_Embolden;
+
+  static const TFontApi* Api() {
+    static const std::unique_ptr<TFontApi> api = Load();
+    return api.get();
+  }
+
+ private:
+  static std::unique_ptr<TFontApi> Load() {
+    // Kept open for the life of the program, like the faces made from them.
+    void* fc = dlopen("libfontconfig.so.1", RTLD_NOW | RTLD_LOCAL);
+    void* ft = dlopen("libfreetype.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (!fc || !ft) return nullptr;
+    auto api = std::make_unique<TFontApi>();
+    bool ok = true;
+    auto bind = [&ok](void* lib, const char* name, auto& fn) {
+      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
+      ok = ok && fn != nullptr;
+    };
+    bind(fc, "FcInitLoadConfigAndFonts", api->InitLoadConfigAndFonts);
+    bind(fc, "FcConfigDestroy", api->ConfigDestroy);
+    bind(fc, "FcNameParse", api->NameParse);
+    bind(fc, "FcPatternAddInteger", api->PatternAddInteger);
+    bind(fc, "FcConfigSubstitute", api->ConfigSubstitute);
+    bind(fc, "FcDefaultSubstitute", api->DefaultSubstitute);
+    bind(fc, "FcFontMatch", api->FontMatch);
+    bind(fc, "FcPatternGetString", api->PatternGetString);
+    bind(fc, "FcPatternGetInteger", api->PatternGetInteger);
+    bind(fc, "FcPatternGetBool", api->PatternGetBool);
+    bind(fc, "FcPatternDestroy", api->PatternDestroy);
+    bind(ft, "FT_Init_FreeType", api->Init_FreeType);
+    bind(ft, "FT_Done_FreeType", api->Done_FreeType);
+    bind(ft, "FT_New_Face", api->New_Face);
+    bind(ft, "FT_Done_Face", api->Done_Face);
+    bind(ft, "FT_Set_Pixel_Sizes", api->Set_Pixel_Sizes);
+    bind(ft, "FT_Set_Char_Size", api->Set_Char_Size);
+    bind(ft, "FT_Load_Char", api->Load_Char);
+    bind(ft, "FT_Render_Glyph", api->Render_Glyph);
+    bind(ft, "FT_GlyphSlot_Embolden", api->GlyphSlot_Embolden);
+    return ok ? std::move(api) : nullptr;
+  }
+};
+
 struct TFcPatternDeleter {
-  void operator()(FcPattern* p) const { FcPatternDestroy(p); }
+  void operator()(FcPattern* p) const { TFontApi::Api()->PatternDestroy(p); }
 };
 using TFcPatternPtr = std::unique_ptr<FcPattern, TFcPatternDeleter>;
 
 struct TFaceDeleter {
-  void operator()(FT_Face f) const { FT_Done_Face(f); }
+  void operator()(FT_Face f) const { TFontApi::Api()->Done_Face(f); }
 };
 using TFacePtr = std::unique_ptr<std::remove_pointer_t<FT_Face>, TFaceDeleter>;
 
@@ -54,42 +126,46 @@ class TFontCache {
 
   ~TFontCache() {
     FFaces.clear();  // faces before the library
-    if (FLibrary) FT_Done_FreeType(FLibrary);
-    if (FConfig) FcConfigDestroy(FConfig);
+    if (FLibrary) FApi->Done_FreeType(FLibrary);
+    if (FConfig) FApi->ConfigDestroy(FConfig);
   }
 
  private:
   // A configuration of our own rather than fontconfig's process-wide one: it is released
   // with the cache and shared with no one.
-  TFontCache() : FConfig(FcInitLoadConfigAndFonts()) {
-    if (FT_Init_FreeType(&FLibrary) != 0) FLibrary = nullptr;
+  TFontCache() : FApi(TFontApi::Api()) {
+    if (!FApi) return;
+    FConfig = FApi->InitLoadConfigAndFonts();
+    if (FApi->Init_FreeType(&FLibrary) != 0) FLibrary = nullptr;
   }
 
   TLoadedFace Open(const TFont& font) {
     if (!FLibrary || !FConfig) throw EOutOfResources(kMsgNoFont);
     const std::string family = font.Name.empty() ? "sans-serif" : font.Name;
-    TFcPatternPtr pattern(FcNameParse(reinterpret_cast<const FcChar8*>(family.c_str())));
+    TFcPatternPtr pattern(FApi->NameParse(reinterpret_cast<const FcChar8*>(family.c_str())));
     if (!pattern) throw EOutOfResources(kMsgNoFont);
-    FcPatternAddInteger(pattern.get(), FC_WEIGHT,
-                        (font.Style & fsBold) ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-    FcPatternAddInteger(pattern.get(), FC_SLANT,
-                        (font.Style & fsItalic) ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-    FcConfigSubstitute(FConfig, pattern.get(), FcMatchPattern);
-    FcDefaultSubstitute(pattern.get());
+    FApi->PatternAddInteger(pattern.get(), FC_WEIGHT,
+                            (font.Style & fsBold) ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    FApi->PatternAddInteger(pattern.get(), FC_SLANT,
+                            (font.Style & fsItalic) ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FApi->ConfigSubstitute(FConfig, pattern.get(), FcMatchPattern);
+    FApi->DefaultSubstitute(pattern.get());
     FcResult result = FcResultNoMatch;
-    TFcPatternPtr match(FcFontMatch(FConfig, pattern.get(), &result));
+    TFcPatternPtr match(FApi->FontMatch(FConfig, pattern.get(), &result));
     FcChar8* file = nullptr;
     int index = 0;
-    if (!match || FcPatternGetString(match.get(), FC_FILE, 0, &file) != FcResultMatch)
+    if (!match || FApi->PatternGetString(match.get(), FC_FILE, 0, &file) != FcResultMatch)
       throw EOutOfResources(kMsgNoFont);
-    FcPatternGetInteger(match.get(), FC_INDEX, 0, &index);
+    FApi->PatternGetInteger(match.get(), FC_INDEX, 0, &index);
     FcBool embolden = FcFalse;
-    FcPatternGetBool(match.get(), FC_EMBOLDEN, 0, &embolden);
+    FApi->PatternGetBool(match.get(), FC_EMBOLDEN, 0, &embolden);
     FT_Face face = nullptr;
-    if (FT_New_Face(FLibrary, reinterpret_cast<const char*>(file), index, &face) != 0)
+    if (FApi->New_Face(FLibrary, reinterpret_cast<const char*>(file), index, &face) != 0)
       throw EOutOfResources(kMsgNoFont);
     return TLoadedFace{TFacePtr(face), embolden == FcTrue};
   }
+
+  const TFontApi* FApi = nullptr;
 
   FcConfig* FConfig = nullptr;
   FT_Library FLibrary = nullptr;
@@ -118,19 +194,39 @@ std::u32string DecodeUtf8(const std::string& s) {
   return out;
 }
 
+// The font's height in 1/64 pixel.
+FT_F26Dot6 Height64(const TFont& font) {
+  if (font.ScaledPixelHeight > 0)
+    return std::max<FT_F26Dot6>(64, std::lround(font.ScaledPixelHeight * 64));
+  return FT_F26Dot6(std::max(1, font.PixelHeight())) * 64;
+}
+
+// A fractional height is drawn from the outlines as they are: hinting would snap the
+// glyphs back to the nearest whole size, the very thing the fraction is there to avoid.
+FT_Int32 LoadFlags(const TFont& font) {
+  return Height64(font) % 64 == 0 ? FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL : FT_LOAD_NO_HINTING;
+}
+
 FT_Face PreparedFace(const TFont& font, bool& embolden) {
   TLoadedFace& f = TFontCache::Instance().Face(font);
-  FT_Set_Pixel_Sizes(f.Face.get(), 0, FT_UInt(std::max(1, font.PixelHeight())));
+  const TFontApi& ft = *TFontApi::Api();  // a face exists: so do the libraries
+  const FT_F26Dot6 height = Height64(font);
+  // Whole pixels exactly as they always were; at 72 dots per inch points are pixels.
+  if (height % 64 == 0)
+    ft.Set_Pixel_Sizes(f.Face.get(), 0, FT_UInt(height / 64));
+  else
+    ft.Set_Char_Size(f.Face.get(), 0, height, 72, 72);
   embolden = f.Embolden;
   return f.Face.get();
 }
 
 // Loads (and, when asked, renders) a glyph; false when the face cannot provide it.
-bool LoadGlyph(FT_Face face, char32_t cp, bool embolden, bool render) {
-  if (FT_Load_Char(face, cp, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL) != 0) return false;
-  if (embolden) FT_GlyphSlot_Embolden(face->glyph);
+bool LoadGlyph(FT_Face face, char32_t cp, FT_Int32 flags, bool embolden, bool render) {
+  const TFontApi& ft = *TFontApi::Api();  // a face exists: so do the libraries
+  if (ft.Load_Char(face, cp, flags) != 0) return false;
+  if (embolden) ft.GlyphSlot_Embolden(face->glyph);
   if (render && face->glyph->format != FT_GLYPH_FORMAT_BITMAP &&
-      FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0)
+      ft.Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0)
     return false;
   return true;
 }
@@ -200,12 +296,13 @@ void TCanvas::TextOut(int x, int y, const std::string& utf8Text) {
   if (target.Empty() || utf8Text.empty()) return;
   bool embolden = false;
   FT_Face face = PreparedFace(Font, embolden);
+  const FT_Int32 flags = LoadFlags(Font);
   const TGlyphPainter painter{target, GetRValue(Font.Color), GetGValue(Font.Color),
                               GetBValue(Font.Color)};
   const int baseline = y + Ascender(face);
   FT_Pos penX = FT_Pos(x) * 64;
   for (char32_t cp : DecodeUtf8(utf8Text)) {
-    if (!LoadGlyph(face, cp, embolden, true)) continue;
+    if (!LoadGlyph(face, cp, flags, embolden, true)) continue;
     const FT_GlyphSlot g = face->glyph;
     BlitGlyph(g->bitmap, int((penX + 32) >> 6) + g->bitmap_left, baseline - g->bitmap_top, painter);
     penX += g->advance.x;
@@ -216,9 +313,10 @@ int TCanvas::TextWidth(const std::string& utf8Text) {
   if (utf8Text.empty()) return 0;
   bool embolden = false;
   FT_Face face = PreparedFace(Font, embolden);
+  const FT_Int32 flags = LoadFlags(Font);
   FT_Pos width = 0;
   for (char32_t cp : DecodeUtf8(utf8Text))
-    if (LoadGlyph(face, cp, embolden, false)) width += face->glyph->advance.x;
+    if (LoadGlyph(face, cp, flags, embolden, false)) width += face->glyph->advance.x;
   return int((width + 63) >> 6);
 }
 

@@ -300,8 +300,9 @@ void TGIFFrame::ReadImageData(TStream& Stream) {
     return;
   }
   AllocatePixels();
-  if (Transparent() && FGCE->TransparentColorIndex() != 0) FillPixels();
-  TLZWTarget target{FData.data(), Width(), Height(), Interlaced(), nullptr, warn};
+  const uint8_t fill = Transparent() ? FGCE->TransparentColorIndex() : 0;
+  if (fill != 0) FillPixels();
+  TLZWTarget target{FData.data(), Width(), Height(), Interlaced(), fill, nullptr, warn};
   if (FImage && FImage->OnProgress)
     target.Progress = [this, &Stream](int64_t) {
       int64_t size = Stream.Size();

@@ -49,6 +49,32 @@ std::unique_ptr<TBitmap> NewMask(int width, int height) {
   return mask;
 }
 
+// An 8-bit frame bitmap drawn unscaled inside a 24- or 32-bit canvas: each row is looked
+// up straight into the canvas. The result is StretchBlt's (black past the colour table, a
+// zero fourth byte), without its per-pixel format dispatch and intermediate row. Answers
+// false, drawing nothing, for any other case.
+bool DrawIndexedUnscaled(const TPixelView& dst, const TRect& r, const TPixelView& src) {
+  const int bytes = dst.BitCount / 8;
+  if (src.BitCount != 8 || (dst.BitCount != 24 && dst.BitCount != 32)) return false;
+  if (r.Width() != src.Width || r.Height() != src.Height) return false;
+  if (r.Left < 0 || r.Top < 0 || r.Right > dst.Width || r.Bottom > dst.Height) return false;
+  uint8_t lut[256][4] = {};
+  const int colors = src.Colors ? std::min(src.ColorCount, 256) : 0;
+  for (int i = 0; i < colors; ++i) {
+    lut[i][0] = src.Colors[i].rgbBlue;
+    lut[i][1] = src.Colors[i].rgbGreen;
+    lut[i][2] = src.Colors[i].rgbRed;
+  }
+  for (int y = 0; y < src.Height; ++y) {
+    const uint8_t* s = src.Row(y);
+    uint8_t* d = dst.Row(r.Top + y) + ptrdiff_t(r.Left) * bytes;
+    // Four-byte stores; in 24 bits the spare byte is overwritten by the next pixel.
+    for (int x = 0; x + 1 < src.Width; ++x, d += bytes) std::memcpy(d, lut[s[x]], 4);
+    std::memcpy(d, lut[s[src.Width - 1]], size_t(bytes));
+  }
+  return true;
+}
+
 }  // namespace
 
 TBitmap* TGIFFrame::GetBitmap() {
@@ -160,7 +186,7 @@ void TGIFFrame::StretchDraw(TCanvas& ACanvas, const TRect& Rect, bool DoTranspar
   auto place = [&](const TRect& r) {
     if (masked && FMask)
       StretchMaskedCopy(dst, r, src, whole, FMask->View());
-    else
+    else if (!DrawIndexedUnscaled(dst, r, src))
       StretchBlt(dst, r, src, whole);
   };
   if (DoTile) {

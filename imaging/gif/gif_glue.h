@@ -70,15 +70,20 @@ namespace giflzw {
 struct TLZWDecoder;
 }
 
+// Four bytes, least significant first (one load on little-endian machines).
+inline uint32_t LoadLE32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
 // Code bits over the sub-block reader of one frame's image data.
 class TGIFBitReader {
  public:
   TGIFBitReader(TStream& AStream, TGIFWarning OnWarning);
-  // The next Bits bits (1..13), or -1 when no data is left.
+  // The next Bits bits (1..13), or -1 when no data is left. A code that ends exactly at
+  // the last bit of the data is read: image data without an end code keeps its last pixel.
   int ReadBits(int Bits) {
-    if (FStartBit + Bits >= FLastBit && !Refill(Bits)) return -1;
-    const uint8_t* p = FBuffer + (FStartBit >> 3);
-    uint32_t v = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
+    if (FStartBit + Bits > FLastBit && !Refill(Bits)) return -1;
+    const uint32_t v = LoadLE32(FBuffer + (FStartBit >> 3));
     int r = int((v >> (FStartBit & 7)) & ((1u << Bits) - 1));
     FStartBit += Bits;
     return r;
@@ -93,8 +98,8 @@ class TGIFBitReader {
   friend struct giflzw::TLZWDecoder;
   bool Refill(int Bits);
   TGIFReader FStream;
-  // Two bytes of margin so that a three-byte gather never leaves the array.
-  uint8_t FBuffer[256 + 2] = {};
+  // Margin so that a four-byte load at the last valid byte never leaves the array.
+  uint8_t FBuffer[256 + 4] = {};
   int FStartBit = 0;
   int FLastBit = 0;
   int FLastByte = 2;
@@ -102,13 +107,14 @@ class TGIFBitReader {
 };
 
 // Decodes the LZW codes of one frame into its pixel buffer (Width x Height bytes, already
-// filled with the fill value). Stops quietly at the end code or when the data runs out;
-// raises on corrupt tables. progress(pixelsDone) is called about every 10000 pixels.
+// filled with Fill). Stops quietly at the end code or when the data runs out; raises on
+// corrupt tables. progress(pixelsDone) is called about every 10000 pixels.
 struct TLZWTarget {
   uint8_t* Pixels;
   int Width;
   int Height;
   bool Interlaced;
+  uint8_t Fill;
   std::function<void(int64_t)> Progress;
   TGIFWarning Warning;
 };

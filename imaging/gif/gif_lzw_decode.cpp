@@ -4,11 +4,11 @@
 // chain is known to be sound: every table entry remembers the length of its string when
 // its prefix is a literal or an earlier sound entry. In a frame stored row after row the
 // string of such an entry already stands in the decoded pixels (where its prefix was
-// written, followed by one pixel), so it is copied from there; interlaced frames walk
-// the chain, last pixel first. Entries made from
-// corrupt data (a prefix that is not yet defined, the clear or end code, itself) have no
-// known length; their codes go through an explicit stack of 8192 values exactly like the
-// classic decoder, so circular entries and over-long chains fail the same way.
+// written, followed by one pixel), so it is copied from there, short strings as one block
+// of kCopyBlock bytes; interlaced frames walk the chain, last pixel first. Entries made
+// from corrupt data (a prefix that is not yet defined, the clear or end code, itself) have
+// no known length; their codes go through an explicit stack of 8192 values exactly like
+// the classic decoder, so circular entries and over-long chains fail the same way.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -33,7 +33,7 @@ bool TGIFBitReader::Refill(int Bits) {
   FLastByte = int(got) + 2;
   FStartBit = FStartBit - FLastBit + 16;
   FLastBit = FLastByte * 8;
-  if (FStartBit + Bits >= FLastBit) {
+  if (FStartBit + Bits > FLastBit) {
     if (FOnWarning) FOnWarning(this, gsWarning, gifmsg::sBitBufferUnderrun);
     return false;
   }
@@ -58,6 +58,7 @@ namespace {
 
 constexpr int kTableSize = 4096;
 constexpr int kStackSize = 8192;
+constexpr int kCopyBlock = 16;  // short strings are copied as one block of this size
 
 // Where decoded pixels go: the whole buffer in order, or the rows in interlace order.
 class TPixelSink {
@@ -131,6 +132,20 @@ class TPixelSink {
 
 namespace giflzw {
 
+// The row-after-row decoder's position. It lives in locals of the decoding loop: pixel
+// stores may alias any memory, so state held in the decoder object would be reloaded
+// after each of them.
+struct TLinear {
+  size_t Pos = 0;        // pixels written
+  size_t PrevStart = 0;  // where the previous code's string starts
+  int PrevCode = 0;
+  int PrevLength = 0;  // the previous string's length when its chain is sound, else 0
+  int FirstPixel = 0;  // the first pixel of the string written last
+  int NextFree = 0, Limit = 0, CodeSize = 0;
+  int BitStart = 0, BitLast = 0;  // the bit reader's window
+  bool Ended = false;
+};
+
 struct TLZWDecoder {
   TGIFBitReader& Reader;
   const TLZWTarget& Target;
@@ -138,11 +153,9 @@ struct TLZWDecoder {
   int MinCodeSize, ClearCode, EOFCode;
   int CodeSize = 0, CodeLimit = 0, NextFree = 0;
   int FirstPixel = 0, PrevCode = 0;
-  bool Warned = false;
   uint16_t Prefix[kTableSize] = {};
   uint16_t Suffix[kTableSize] = {};
   uint16_t Length[kTableSize] = {};  // 0: not known to be sound
-  uint16_t First[kTableSize] = {};   // first pixel of a sound entry's string
   // Where a sound code's string stands (rows in order): in the decoded pixels for table
   // entries, in a table of single pixels for literals.
   const uint8_t* Source[kTableSize] = {};
@@ -154,14 +167,13 @@ struct TLZWDecoder {
     ClearCode = 1 << minCodeSize;
     EOFCode = ClearCode + 1;
     int literals = std::min(ClearCode, kTableSize);
-    static const auto single = [] {
-      std::array<uint8_t, kTableSize> values{};
+    static const auto single = [] {  // with room for a block copy from the last one
+      std::array<uint8_t, kTableSize + kCopyBlock> values{};
       for (int n = 0; n < kTableSize; ++n) values[size_t(n)] = uint8_t(n);
       return values;
     }();
     for (int n = 0; n < literals; ++n) {
       Suffix[n] = uint16_t(n);
-      First[n] = uint16_t(n);
       Length[n] = 1;
       Source[n] = &single[size_t(n)];
     }
@@ -249,95 +261,157 @@ struct TLZWDecoder {
     }
   }
 
-  // Rows in order, with the decoder's state in locals: the pixel stores could otherwise
-  // alias every member and force reloads after each one.
+  // Rows in order. The loop reads a code, writes its string and adds the table entry;
+  // everything unusual (clear and end codes, a code naming the entry being made, a chain
+  // not known to be sound, an empty bit window) leaves the loop for a function of its own.
   void RunLinear() {
     uint8_t* const out = Target.Pixels;
     const size_t total = size_t(Target.Width) * size_t(Target.Height);
-    const int clear = ClearCode, eof = EOFCode;
-    size_t pos = 0, prevStart = 0;
-    int codeSize = MinCodeSize + 1, limit = 2 * clear, nextFree = NextFree;
-    int firstPixel = 0, prevCode = 0;
-    int sb = Reader.FStartBit, lb = Reader.FLastBit;
-    const uint8_t* const window = Reader.FBuffer;
-    auto read = [&](int bits) -> int {
-      if (sb + bits >= lb) return ReadRefilling(bits, sb, lb);
-      const uint8_t* p = window + (sb >> 3);
-      uint32_t v = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
-      int c = int((v >> (sb & 7)) & ((1u << bits) - 1));
-      sb += bits;
-      return c < kTableSize ? c : TooWide();
-    };
+    TLinear s;
+    s.BitStart = Reader.FStartBit;
+    s.BitLast = Reader.FLastBit;
+    s.NextFree = NextFree;
     size_t nextReport = 10000;
-    int code = clear;  // decoding starts as after a clear code
+    int code = ClearCode;  // decoding starts as after a clear code
     for (;;) {
-      if (code == clear) {
-        ClearEntries(nextFree);
-        codeSize = MinCodeSize + 1;
-        limit = 2 * clear;
-        nextFree = clear + 2;
-        do code = read(codeSize);
-        while (code == clear);
-        if (code < 0) break;
-        firstPixel = prevCode = code;
-        prevStart = pos;
-        out[pos++] = uint8_t(code);
-      } else if (code == eof) {
-        break;
+      if (IsTableCode(code, s.NextFree)) {
+        const int length = Length[code];
+        if (length != 0 && length <= kCopyBlock && total - s.Pos >= kCopyBlock)
+          CopyShort(out, s, code, length);
+        else
+          s = Unusual(s, code, out, total);
       } else {
-        int incode = code, extra = -1;
-        if (code >= nextFree) {
-          extra = firstPixel;
-          code = prevCode;
-        }
-        size_t start = pos;
-        if (size_t length = Length[code]) {
-          size_t k = std::min(length, total - pos);
-          const uint8_t* src = Source[code];
-          if (k <= 16)  // most strings are short: a call costs more than the copy
-            for (size_t i = 0; i < k; ++i) out[pos + i] = src[i];
-          else
-            std::memcpy(out + pos, src, k);
-          pos += k;
-          if (extra >= 0 && pos < total) out[pos++] = uint8_t(extra);
-          firstPixel = First[code];
-        } else {
-          firstPixel = Checked(code, extra, out, pos, total);
-        }
-        if (nextFree < kTableSize) {
-          bool sound = prevCode < nextFree && Length[prevCode] != 0;
-          Prefix[nextFree] = uint16_t(prevCode);
-          Suffix[nextFree] = uint16_t(firstPixel);
-          Length[nextFree] = sound ? uint16_t(Length[prevCode] + 1) : 0;
-          First[nextFree] = sound ? First[prevCode] : 0;
-          Source[nextFree] = out + prevStart;
-          ++nextFree;
-          if (nextFree >= limit && limit < kTableSize) {
-            limit *= 2;
-            ++codeSize;
-          }
-        }
-        prevCode = incode;
-        prevStart = start;
+        s = Unusual(s, code, out, total);
+        if (s.Ended) break;
       }
-      if (pos >= total) break;
-      if (pos >= nextReport && Target.Progress) {
-        Target.Progress(int64_t(pos));
-        nextReport = pos + 10000;
+      if (s.Pos >= total) break;
+      if (s.Pos >= nextReport && Target.Progress) {
+        Tidy(out, s.Pos, total);
+        Target.Progress(int64_t(s.Pos));
+        nextReport = s.Pos + 10000;
       }
-      code = read(codeSize);
+      code = Read(s);
       if (code < 0) break;
     }
-    Reader.FStartBit = sb;
+    Tidy(out, s.Pos, total);
+    Reader.FStartBit = s.BitStart;
   }
 
-  // The window is exhausted: the bit reader refills it (with its warnings).
-  [[gnu::noinline]] int ReadRefilling(int bits, int& sb, int& lb) {
-    Reader.FStartBit = sb;
-    int c = Reader.ReadBits(bits);
-    sb = Reader.FStartBit;
-    lb = Reader.FLastBit;
+  // A literal or a defined entry: neither the clear nor the end code, nor one to come.
+  bool IsTableCode(int code, int nextFree) const {
+    return code < nextFree && code != ClearCode && code != EOFCode;
+  }
+
+  // Block copies leave up to kCopyBlock - 1 bytes past the decoded pixels that the next
+  // strings overwrite; whenever the pixels can be seen, those bytes hold the fill value.
+  void Tidy(uint8_t* out, size_t pos, size_t total) const {
+    std::memset(out + pos, Target.Fill, std::min(total - pos, size_t(kCopyBlock)));
+  }
+
+  // A sound string of at most kCopyBlock pixels with that much room left: one block
+  // copy (the pixels past the string are garbage that the next strings overwrite), then
+  // the entry for the previous string plus this one's first pixel.
+  [[gnu::always_inline]] void CopyShort(uint8_t* out, TLinear& s, int code, int length) {
+    const uint8_t* src = Source[code];
+    uint8_t block[kCopyBlock];
+    std::memcpy(block, src, kCopyBlock);
+    std::memcpy(out + s.Pos, block, kCopyBlock);
+    s.FirstPixel = block[0];
+    AddEntry(s, out);
+    s.PrevCode = code;
+    s.PrevLength = length;
+    s.PrevStart = s.Pos;
+    s.Pos += size_t(length);
+  }
+
+  // The entry NextFree: the previous code's string and the current first pixel, sound
+  // when the previous code is; the code width grows when the next code would not fit.
+  [[gnu::always_inline]] void AddEntry(TLinear& s, uint8_t* out) {
+    if (s.NextFree >= kTableSize) return;
+    const int n = s.NextFree++;
+    Prefix[n] = uint16_t(s.PrevCode);
+    Suffix[n] = uint16_t(s.FirstPixel);
+    Length[n] = s.PrevLength != 0 ? uint16_t(s.PrevLength + 1) : 0;
+    Source[n] = out + s.PrevStart;
+    if (s.NextFree >= s.Limit && s.Limit < kTableSize) {
+      s.Limit *= 2;
+      ++s.CodeSize;
+    }
+  }
+
+  // The next code from the bit window; the reader refills an exhausted window.
+  [[gnu::always_inline]] int Read(TLinear& s) {
+    const int bits = s.CodeSize;
+    if (s.BitStart + bits > s.BitLast) {
+      const TRefill r = ReadRefilling(s.BitStart, bits);
+      s.BitStart = r.Start;
+      s.BitLast = r.Last;
+      return r.Code;
+    }
+    const uint32_t v = LoadLE32(Reader.FBuffer + (s.BitStart >> 3));
+    const int c = int((v >> (s.BitStart & 7)) & ((1u << bits) - 1));
+    s.BitStart += bits;
     return c < kTableSize ? c : TooWide();
+  }
+
+  struct TRefill {
+    int Code, Start, Last;
+  };
+  [[gnu::noinline]] TRefill ReadRefilling(int start, int bits) {
+    Reader.FStartBit = start;
+    int c = Reader.ReadBits(bits);
+    return TRefill{c < kTableSize ? c : TooWide(), Reader.FStartBit, Reader.FLastBit};
+  }
+
+  // The codes the loop does not copy itself. Answers the new state; Ended is set when
+  // decoding stops (end code, no data after a clear code).
+  [[gnu::noinline]] TLinear Unusual(TLinear s, int code, uint8_t* out, size_t total) {
+    if (code == ClearCode) return Restart(s, out);
+    if (code == EOFCode) {
+      s.Ended = true;
+      return s;
+    }
+    int incode = code, extra = -1;
+    if (code >= s.NextFree) {  // the entry being made: the previous string and its first pixel
+      extra = s.FirstPixel;
+      code = s.PrevCode;
+    }
+    const size_t start = s.Pos;
+    if (const size_t length = Length[code]) {
+      const size_t k = std::min(length, total - s.Pos);
+      std::memcpy(out + s.Pos, Source[code], k);  // a sound string lies before s.Pos
+      s.Pos += k;
+      if (extra >= 0 && s.Pos < total) out[s.Pos++] = uint8_t(extra);
+      s.FirstPixel = out[start];
+    } else {
+      s.FirstPixel = Checked(code, extra, out, s.Pos, total);
+    }
+    AddEntry(s, out);
+    s.PrevCode = incode;
+    s.PrevLength = incode < s.NextFree ? Length[incode] : 0;
+    s.PrevStart = start;
+    return s;
+  }
+
+  // A clear code: the table forgets its entries and the width resets; the next code that
+  // is not a clear code is taken as a pixel as it is.
+  TLinear Restart(TLinear s, uint8_t* out) {
+    ClearEntries(s.NextFree);
+    s.CodeSize = MinCodeSize + 1;
+    s.Limit = 2 * ClearCode;
+    s.NextFree = ClearCode + 2;
+    int code;
+    do code = Read(s);
+    while (code == ClearCode);
+    if (code < 0) {
+      s.Ended = true;
+      return s;
+    }
+    s.FirstPixel = s.PrevCode = code;
+    s.PrevLength = code < s.NextFree ? Length[code] : 0;
+    s.PrevStart = s.Pos;
+    out[s.Pos++] = uint8_t(code);
+    return s;
   }
 
   // 13-bit codes of 4096 and more do not index the tables: decoding ends there.

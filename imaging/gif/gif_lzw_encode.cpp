@@ -1,5 +1,5 @@
 // LZW encoding of one frame's image data: variable-width codes of at most 12 bits, a hashed
-// string table of 8009 slots, a clear code when the table is full, and the interlaced walk.
+// string table, a clear code when the table is full, and the interlaced walk.
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -8,7 +8,8 @@
 
 namespace {
 
-constexpr int kHashSize = 8009;
+constexpr int kHashBits = 14;
+constexpr int kHashSize = 1 << kHashBits;
 constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
 constexpr uint32_t kEmptyKey = 0xFFFFF;  // upper 20 bits of an empty slot
 constexpr int kLastFreeEntry = 4095;     // codes are 12 bits; 4095 is never assigned
@@ -16,7 +17,11 @@ constexpr int kNotFound = 0xFFFF;
 
 using THashArray = std::array<uint32_t, kHashSize>;
 
-// String table: slot = (key << 12) | code, key = prefix code << 8 | pixel.
+// String table: slot = (key << 12) | code, key = prefix code << 8 | pixel. Open addressing
+// with linear probing, which visits every slot, so a key that is absent always ends at an
+// empty slot however the strings fall. The table only maps strings to codes (the codes
+// written do not depend on it): 16384 slots for at most 4093 strings and a multiplicative
+// hash keep nearly every lookup to one probe.
 class THashTable {
  public:
   THashTable() : HashTable(std::make_unique<THashArray>()) { Clear(); }
@@ -24,20 +29,16 @@ class THashTable {
   void Clear() { HashTable->fill(kEmptySlot); }
 
   void Insert(uint32_t Key, int Code) {
-    int h = HashIndex(Key);
-    while (((*HashTable)[size_t(h)] >> 12) != kEmptyKey) h = NextHashIndex(h);
-    (*HashTable)[size_t(h)] = (Key << 12) | uint32_t(Code & 0xFFF);
+    int slot = 0;
+    if (Find(Key, slot) == kNotFound) Store(slot, Key, Code);
   }
 
   int Lookup(uint32_t Key) const {
-    for (int h = HashIndex(Key);; h = NextHashIndex(h)) {
-      const uint32_t slot = (*HashTable)[size_t(h)];
-      if ((slot >> 12) == kEmptyKey) return kNotFound;
-      if ((slot >> 12) == Key) return int(slot & 0xFFF);
-    }
+    int slot = 0;
+    return Find(Key, slot);
   }
 
-  // Lookup that also answers where an Insert of the same key would store it.
+  // The key's code, or kNotFound with Slot set to where the key belongs.
   int Find(uint32_t Key, int& Slot) const {
     const uint32_t* table = HashTable->data();
     int h = HashIndex(Key);
@@ -55,12 +56,8 @@ class THashTable {
   }
 
  private:
-  static int HashIndex(uint32_t Key) { return int(((Key >> 4) ^ Key) % kHashSize); }
-  static int NextHashIndex(int H) {
-    const int step = H == 0 ? 1 : kHashSize - H;
-    H -= step;
-    return H < 0 ? H + kHashSize : H;
-  }
+  static int HashIndex(uint32_t Key) { return int((Key * 2654435761u) >> (32 - kHashBits)); }
+  static int NextHashIndex(int H) { return (H + 1) & (kHashSize - 1); }
 
   std::unique_ptr<THashArray> HashTable;
 };
@@ -195,7 +192,7 @@ class TGIFEncoder {
   int FOutCount = 0;
 };
 
-class TLZWEncoder : public TGIFEncoder {
+class TLZWEncoder final : public TGIFEncoder {
  protected:
   void EmitCode(int Value) override {
     TGIFEncoder::EmitCode(Value);

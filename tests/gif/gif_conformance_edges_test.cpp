@@ -282,15 +282,15 @@ TEST(GifLzw, DataEndingEarlyKeepsThePixelsAndFillsTheRest) {
   }
 }
 
-// Without an end code, a last code that ends exactly on the last bit of the data cannot be
-// read (the bit window must be refilled first, and nothing is left): clear + 7 codes of 5
-// bits fill 5 bytes exactly, so pixel 7 is lost and the rest keep the fill value.
-TEST(GifLzw, ALastCodeEndingOnTheLastBitWithoutAnEndCodeIsNotRead) {
+// Without an end code, a last code that ends exactly on the last bit of the data is still
+// read: clear + 7 codes of 5 bits fill 5 bytes exactly, so pixel 7 shows; only the eighth
+// pixel, for which no bits are left, keeps the fill value, with the warning.
+TEST(GifLzw, ALastCodeEndingOnTheLastBitWithoutAnEndCodeIsRead) {
   const TBytes codes = TCodePacker(4).Clear().Codes({1, 2, 3, 4, 5, 6, 7}).Bytes();
   ASSERT_EQ(codes.size(), 5u);
   TWarnings w;
   std::unique_ptr<TGIFImage> gif = LoadGif(OneFrame(Ramp(16), 8, 1, 4, codes).Trailer().Data(), &w);
-  EXPECT_EQ(FramePixels(*gif), (TBytes{1, 2, 3, 4, 5, 6, 0, 0}));
+  EXPECT_EQ(FramePixels(*gif), (TBytes{1, 2, 3, 4, 5, 6, 7, 0}));
   EXPECT_EQ(w.Messages, std::vector<std::string>{"Décoder le tampon de bits à l'exécution"});
 }
 

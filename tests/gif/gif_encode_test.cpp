@@ -5,12 +5,17 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
 #include <map>
 #include <random>
 
 #include "GIFImg.h"
 #include "gif_builder.h"
 #include "gif_unit_util.h"
+#include "testdata.h"
 
 namespace {
 
@@ -283,4 +288,182 @@ TEST(GifEncoderStream, AFailedLastSubBlockIsReportedNotDropped) {
   MakeFrame(image, 4, 1, 2, {0, 1, 1, 0});
   TFailingLastSubBlock stream;
   EXPECT_THROW(image.Images().Frames(0)->WriteImageData(stream), EWriteError);
+}
+
+// ---------------------------------------------------------------------------------------
+// The bytes every test picture is written with: the image data of all its frames, as
+// recorded before the string table was last changed (tests/gif/data/image_data.digests,
+// FNV-1a 64 of each picture's concatenated image data). The table only maps strings to
+// codes, so a change of its inside must not change a byte. VITRELLE_WRITE_DIGESTS=1
+// rewrites the list from the code under test instead of comparing.
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+uint64_t Fnv1a(uint64_t h, const uint8_t* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
+  return h;
+}
+
+// Every frame's image data, written one after the other; a refused frame adds a mark.
+uint64_t ImageDataDigest(TGIFImage& image) {
+  uint64_t h = 0xCBF29CE484222325ull;
+  for (int i = 0; i < image.Images().Count(); ++i) {
+    TGIFFrame& frame = *image.Images().Frames(i);
+    if (frame.Empty()) continue;
+    TMemoryStream stream;
+    try {
+      frame.WriteImageData(stream);
+    } catch (const GIFException&) {
+      h = Fnv1a(h, reinterpret_cast<const uint8_t*>("!"), 1);
+    }
+    h = Fnv1a(h, stream.Memory(), size_t(stream.Size()));
+  }
+  return h;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    if (e.is_regular_file()) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The real pictures and the fuzzer's seeds and crashers, as they load (damaged ones too).
+void DigestFiles(std::map<std::string, uint64_t>& out) {
+  const std::string source = VITRELLE_SOURCE_DIR;
+  const std::pair<std::string, std::string> dirs[] = {
+      {"testdata/gif/", vitrelle_test::TestDataPath("gif")},
+      {"testdata/gif/bad/", vitrelle_test::TestDataPath("gif/bad")},
+      {"fuzz/seeds/fuzz_gif/", source + "/fuzz/seeds/fuzz_gif"},
+      {"fuzz/crashers/fuzz_gif/", source + "/fuzz/crashers/fuzz_gif"}};
+  for (const auto& [key, dir] : dirs)
+    for (const std::string& name : FilesIn(dir)) {
+      TGIFImage image;
+      image.OnWarning = [](const void*, TGIFSeverity, const std::string&) {};
+      try {
+        TFileStream in(dir + "/" + name, fmOpenRead);
+        image.LoadFromStream(in);
+      } catch (const std::exception&) {
+        continue;  // nothing loaded, nothing to write
+      }
+      out[key + name] = ImageDataDigest(image);
+    }
+}
+
+// 4-colour pixels chosen so that every new string's first slot, by the hash
+// ((key >> 4) ^ key) mod 8009, lies in the half of those 8009 slots that a probe stepping
+// H -> 2H mod 8009 can reach: at each string start the encoder walks to the nearest string
+// (breadth first) that has such a free extension. `pixels` of them; 31,428 fill that half,
+// which made an encoder with that table and probe loop for ever.
+TBytes HalfTableFiller(size_t pixels) {
+  constexpr int kSlots = 8009;
+  std::vector<bool> reachable(kSlots);
+  for (int h = 1; !reachable[size_t(h)]; h = h * 2 % kSlots) reachable[size_t(h)] = true;
+  auto inHalf = [&](int code, int c) {
+    const uint32_t key = uint32_t(code) << 8 | uint32_t(c);
+    return reachable[((key >> 4) ^ key) % kSlots];
+  };
+  std::vector<std::array<int, 4>> child(4096, {-1, -1, -1, -1});
+  struct TStep {
+    int Code, From, Pixel;  // From: the queue entry it extends
+  };
+  int next = 6, root = 0;
+  TBytes out{0};
+  while (out.size() < pixels) {
+    std::vector<TStep> queue{{root, -1, -1}};
+    int found = -1, pixel = -1;
+    for (size_t q = 0; q < queue.size() && found < 0; ++q) {
+      const int code = queue[q].Code;
+      for (int c = 0; c < 4; ++c) {
+        const int to = child[size_t(code)][size_t(c)];
+        if (to >= 0) {
+          queue.push_back({to, int(q), c});
+        } else if (found < 0 && inHalf(code, c)) {
+          found = int(q);
+          pixel = c;
+        }
+      }
+    }
+    TBytes path{uint8_t(pixel)};
+    for (int q = found; queue[size_t(q)].From >= 0; q = queue[size_t(q)].From)
+      path.push_back(uint8_t(queue[size_t(q)].Pixel));
+    out.insert(out.end(), path.rbegin(), path.rend());
+    child[size_t(queue[size_t(found)].Code)][size_t(pixel)] = next++;
+    root = pixel;
+  }
+  out.resize(pixels);
+  return out;
+}
+
+// Frames made here: every code size with random and run-heavy pixels, both row orders, a
+// photograph-like picture that fills and clears the table often, and the half-table frame
+// one pixel short of the length that used to hang.
+void DigestGenerated(std::map<std::string, uint64_t>& out) {
+  auto add = [&](const std::string& name, int w, int h, int colors, const TBytes& px,
+                 bool interlaced) {
+    TGIFImage image;
+    MakeFrame(image, w, h, colors, px, interlaced);
+    out["generated/" + name] = ImageDataDigest(image);
+  };
+  for (int colors : {2, 3, 4, 7, 16, 31, 64, 128, 200, 256})
+    for (bool interlaced : {false, true}) {
+      const std::string suffix = std::to_string(colors) + (interlaced ? "-interlaced" : "");
+      add("random-" + suffix, 211, 157, colors, RandomPixels(211 * 157, colors, uint32_t(colors)),
+          interlaced);
+      TBytes runs = RandomPixels(300 * 200, colors, uint32_t(colors) + 1000);
+      for (size_t i = 1; i < runs.size(); ++i)
+        if (runs[i] % 8 != 0) runs[i] = runs[i - 1];
+      add("runs-" + suffix, 300, 200, colors, runs, interlaced);
+    }
+  add("photo-1200x840", 1200, 840, 256, gif_build::PhotoPixels(1200, 840), false);
+  add("photo-160x120-interlaced", 160, 120, 256, gif_build::PhotoPixels(160, 120, 3, 4), true);
+  add("half-table-31427", 31427, 1, 4, HalfTableFiller(31427), false);
+}
+
+}  // namespace
+
+// More strings than half the hash table holds, at code size 2: the half-table frame, then
+// random pixels through several clear codes. giflib reads back every pixel.
+TEST(GifWriting, FrameFillingHalfTheStringTableIsWritten) {
+  TBytes pixels = HalfTableFiller(31428);
+  const TBytes tail = RandomPixels(30000, 4, 8);
+  pixels.insert(pixels.end(), tail.begin(), tail.end());
+  TGIFImage image;
+  MakeFrame(image, int(pixels.size()), 1, 4, pixels);
+  const TBytes file = Save(image);
+  bool complete = false;
+  gif_build::detail::TMemorySource source{};
+  gif_build::TGiflibFile gif =
+      gif_build::SlurpWithGiflib(file.data(), file.size(), &complete, &source);
+  ASSERT_TRUE(gif && complete);
+  const SavedImage& s = gif->SavedImages[0];
+  EXPECT_EQ(TBytes(s.RasterBits, s.RasterBits + pixels.size()), pixels);
+}
+
+TEST(GifEncoder, EveryTestPictureKeepsItsBytes) {
+  std::map<std::string, uint64_t> digests;
+  DigestFiles(digests);
+  DigestGenerated(digests);
+  const std::string list = std::string(VITRELLE_SOURCE_DIR) + "/tests/gif/data/image_data.digests";
+  if (const char* w = std::getenv("VITRELLE_WRITE_DIGESTS"); w && *w == '1') {
+    std::ofstream out(list);
+    for (const auto& [name, digest] : digests)
+      out << std::hex << std::setw(16) << std::setfill('0') << digest << "  " << name << "\n";
+    GTEST_SKIP() << "wrote " << digests.size() << " digests to " << list;
+  }
+  std::ifstream in(list);
+  ASSERT_TRUE(in) << list;
+  std::string line;
+  int compared = 0;
+  while (std::getline(in, line)) {
+    const std::string name = line.substr(18);
+    const auto it = digests.find(name);
+    if (it == digests.end()) continue;  // a file of the shared folder that is absent here
+    EXPECT_EQ(std::stoull(line.substr(0, 16), nullptr, 16), it->second) << name;
+    ++compared;
+  }
+  EXPECT_GE(compared, 40);
 }

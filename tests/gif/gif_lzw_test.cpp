@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "gif_builder.h"
 #include "gif_unit_util.h"
 
 using namespace giftest;
@@ -35,6 +36,25 @@ std::vector<uint8_t> Decode(const Bytes& gif, TCollected* warnings = nullptr) {
 
 TEST(GifLzw, OnePixelWithClearAndEnd) {
   EXPECT_EQ(Decode(OneFrame(1, 1, ImageData(2, {{4, 3}, {3, 3}, {5, 3}}))), (Bytes{3}));
+}
+
+TEST(GifLzw, CodeEndingAtTheLastBitOfTheDataIsRead) {
+  // Clear code and one pixel, 4 bits each, fill exactly one byte; no end code follows.
+  for (bool interlaced : {false, true}) {
+    Bytes gif = Header(1, 1, 3);
+    Append(gif, Descriptor(0, 0, 1, 1, interlaced));
+    Append(gif, ImageData(3, {{8, 4}, {5, 4}}));
+    gif.push_back(';');
+    TCollected warnings;
+    EXPECT_EQ(Decode(gif, &warnings), Bytes{5}) << interlaced;
+    EXPECT_TRUE(warnings.Messages.empty()) << interlaced;
+    bool complete = false;
+    gif_build::detail::TMemorySource source{};
+    gif_build::TGiflibFile peer =
+        gif_build::SlurpWithGiflib(gif.data(), gif.size(), &complete, &source);
+    ASSERT_TRUE(peer && complete);
+    EXPECT_EQ(peer->SavedImages[0].RasterBits[0], 5);
+  }
 }
 
 TEST(GifLzw, ClearCodesMissingAtStartOrRepeated) {
