@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "commands.h"
 #include "framework.h"
@@ -103,6 +104,13 @@ void SwapRedBlue(const uint8_t* s, uint8_t* d, size_t n) {
   SwapRedBluePlain(s, d, n, 0);
 }
 
+// Red, green, blue of n indices; four-byte stores, the spare byte overwritten by the next.
+void LookUpRow(const uint8_t* s, const uint8_t (*rgb)[4], uint8_t* d, size_t n) {
+  if (n == 0) return;
+  for (size_t x = 0; x + 1 < n; ++x, d += 3) std::memcpy(d, rgb[s[x]], 4);
+  std::memcpy(d, rgb[s[n - 1]], 3);
+}
+
 // A picture as a binary PPM: the rows of a pixel view, any format, each converted to
 // blue, green, red as an unscaled draw on a 24-bit bitmap would convert it. Being a
 // TGraphic it is saved like every export, through a temporary file renamed over the
@@ -125,20 +133,35 @@ class TPpmImage : public TGraphic {
     // Rows go out in blocks of about 256 KiB: far fewer system calls than one per row.
     const int blockRows = int(std::max<size_t>(1, (size_t(256) << 10) / rowBytes));
     std::vector<uint8_t> block(rowBytes * size_t(std::min(blockRows, FView.Height)));
-    TBitmap scratch;  // one converted row, for views that are not 24-bit
-    if (FView.BitCount != 24) {
+    // An 8-bit view goes through its colour table (black past its end, as a transfer
+    // reads it) straight into the block; other formats through one converted row.
+    uint8_t rgb[256][4] = {};
+    const bool indexed = FView.BitCount == 8;
+    const int colors = indexed && FView.Colors ? std::min(FView.ColorCount, 256) : 0;
+    for (int i = 0; i < colors; ++i) {
+      rgb[i][0] = FView.Colors[i].rgbRed;
+      rgb[i][1] = FView.Colors[i].rgbGreen;
+      rgb[i][2] = FView.Colors[i].rgbBlue;
+    }
+    TBitmap scratch;
+    if (FView.BitCount != 24 && !indexed) {
       scratch.SetPixelFormat(pf24bit);
       scratch.SetSize(FView.Width, 1);
     }
     for (int y = 0; y < FView.Height; y += blockRows) {
       const int rows = std::min(blockRows, FView.Height - y);
       for (int j = 0; j < rows; ++j) {
+        uint8_t* out = block.data() + size_t(j) * rowBytes;
+        if (indexed) {
+          LookUpRow(FView.Row(y + j), rgb, out, size_t(FView.Width));
+          continue;
+        }
         const uint8_t* bgr = FView.Row(y + j);
         if (FView.BitCount != 24) {
           BitBlt(scratch.View(), 0, 0, FView, TRect{0, y + j, FView.Width, y + j + 1});
           bgr = scratch.GetScanline(0);
         }
-        SwapRedBlue(bgr, block.data() + size_t(j) * rowBytes, size_t(FView.Width));
+        SwapRedBlue(bgr, out, size_t(FView.Width));
       }
       out.WriteBuffer(block.data(), int64_t(rowBytes * size_t(rows)));
     }

@@ -671,6 +671,10 @@ class TGIFFrame : public TGIFItem {
   void Assign(TPicture& Source);
   void AssignTo(TGraphic& Dest);
   void Draw(TCanvas& ACanvas, const TRect& Rect, bool DoTransparent, bool DoTile);
+  // The pixels StretchDraw copies when no mask hides any of them; false when some would
+  // be masked, or when drawing would dither, fail or draw nothing. Valid until the frame
+  // or its colours change.
+  bool OpaquePixels(TPixelView& view, bool DoTransparent);
   void StretchDraw(TCanvas& ACanvas, const TRect& Rect, bool DoTransparent, bool DoTile);
   TRect ScaleRect(const TRect& DestRect) const;
   void Crop();
@@ -747,6 +751,7 @@ class TGIFFrame : public TGIFItem {
   TImageDescriptor FImageDescriptor;
   std::unique_ptr<TGIFExtensionList> FExtensions;
   TGIFGraphicControlExtension* FGCE = nullptr;  // one of FExtensions
+  std::vector<TRGBQuad> FViewColors;            // colour table of OpaquePixels' view
 };
 
 class TGIFImageList : public TGIFList {
@@ -898,6 +903,7 @@ class TGIFImage : public TGraphic {
   const TGraphicClass& ClassType() const override { return ClassOf<TGIFImage>(); }
 
   void Draw(TCanvas& canvas, const TRect& rect) override;
+  bool OpaquePixels(TPixelView& view) override;
   void LoadFromStream(TStream& Stream) override;
   void SaveToStream(TStream& Stream) override;
   // The picture stored as component data: its GIF file, optimized first when
