@@ -984,6 +984,10 @@ class TGIFImage : public TGraphic {
   TGIFDithering Dithering() const { return FDithering; }
   void SetDithering(TGIFDithering Value);
   bool ShouldDither() const;
+  // Saving codes the image data as compactly as this encoder can (a full string table is
+  // kept while it pays); off by default, so that a plain save writes the bytes it always has.
+  bool CompactEncoding() const { return FCompactEncoding; }
+  void SetCompactEncoding(bool Value) { FCompactEncoding = Value; }
 
   TGIFWarning OnWarning;
   std::function<void(TGIFImage&)> OnStartPaint, OnPaint, OnAfterPaint, OnLoop, OnEndPaint;
@@ -1008,6 +1012,7 @@ class TGIFImage : public TGraphic {
   TDitherMode FDitherMode;
   int FDrawSuspendCount = 0;
   bool FSuspendedAnimation = false;
+  bool FCompactEncoding = false;
 };
 
 // The 216-colour web palette: entry 36 r + 6 g + b is (51 r, 51 g, 51 b).
