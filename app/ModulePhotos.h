@@ -228,9 +228,9 @@ struct TMockupScene {
 //   bitmap and the export at display size keep their own pixels.
 void RenderMockup(const TMockupScene& scene, TBitmap& target, int width, int height,
                   int originX = 0, int originY = 0);
-// Writes the notice (1 white, 2 black) with its top-left at (x, y), in bold at the given
-// size in points: the stamp of the notice list.
-void StampNotice(TCanvas& canvas, int notice, int x, int y, int points = 12);
+// Writes the notice (1 white, 2 black) with its top-left at (x, y), in bold 12 points
+// enlarged by scale (fractions of a pixel kept): the stamp of the notice list.
+void StampNotice(TCanvas& canvas, int notice, int x, int y, double scale = 1);
 
 // One state of the mock-up as the undo history keeps it: pictures are shared, not copied.
 struct TMockupState {

@@ -1,7 +1,11 @@
-// Takes the README's screenshot from the real window: the sample house, the sample window
-// placed over the left window of the house, the notice in white. Run it under the
-// offscreen platform (scripts/make-screenshot); the picture is written by our PNG class.
+// Takes the README's screenshots from the real window: the sample house, the sample window
+// placed over the left window of the house, the notice in white; then that product fixed,
+// a second one fixed in perspective over the right window, and the photo's context menu
+// open. Run it under the offscreen platform (scripts/make-screenshot); the pictures are
+// written by our PNG class.
 #include <QApplication>
+#include <QMenu>
+#include <QPainter>
 #include <QTimer>
 #include <iostream>
 
@@ -46,11 +50,44 @@ void Compose(TMainWindow& window, const std::string& house) {
   });
 }
 
+// The left product fixed, the same picture placed over the right window, given a slight
+// perspective and fixed too.
+void ComposeTwoProducts(TMainWindow& window) {
+  TFrmModulePhoto& f = window.Form();
+  window.Guarded([&] {
+    f.FixProduct();
+    f.ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 426, 336);
+    f.ImgPhotoMaisonMouseMove(ssLeft, 572, 474);
+    f.ImgPhotoMaisonMouseUp(mbLeft, 0, 572, 474);
+    f.SetProductCorners({{{426, 340}, {572, 332}, {572, 476}, {426, 468}}});
+    f.FixProduct();
+  });
+}
+
+// The window with its context menu open at a point of the photo, the full-resolution export
+// under the pointer. The menu is a window of its own: it is drawn over the window's picture
+// where it opened.
+QImage WithContextMenu(TMainWindow& window, QPoint at) {
+  QImage shot;
+  window.ContextMenuHook = [&](QMenu& menu) {
+    QTimer::singleShot(50, &menu, [&] {
+      menu.setActiveAction(menu.actions().back());
+      shot = window.grab().toImage();
+      QPainter painter(&shot);
+      painter.drawPixmap(window.mapFromGlobal(menu.pos()), menu.grab());
+      menu.close();
+    });
+  };
+  window.ShowContextMenu(window.mapToGlobal(at));
+  window.ContextMenuHook = nullptr;
+  return shot;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::cerr << "Utilisation : vitrelle-screenshot PRODUIT MAISON SORTIE.png\n";
+  if (argc != 5) {
+    std::cerr << "Utilisation : vitrelle-screenshot PRODUIT MAISON SORTIE.png SORTIE-MENU.png\n";
     return 2;
   }
   QApplication app(argc, argv);
@@ -68,6 +105,9 @@ int main(int argc, char** argv) {
     try {
       if (!failure.empty()) throw Exception(failure);
       SavePicture(window.grab().toImage(), argv[3]);
+      ComposeTwoProducts(window);
+      if (!failure.empty()) throw Exception(failure);
+      SavePicture(WithContextMenu(window, QPoint(400, 150)), argv[4]);
     } catch (const std::exception& e) {
       std::cerr << e.what() << "\n";
       status = 1;

@@ -63,9 +63,10 @@ bool TMockupState::SameMockup(const TMockupState& o) const {
          SameQuad(ProductCorners, o.ProductCorners);
 }
 
-void StampNotice(TCanvas& canvas, int notice, int x, int y, int points) {
+void StampNotice(TCanvas& canvas, int notice, int x, int y, double scale) {
   canvas.Font.Style = fsBold;
-  canvas.Font.Size = points;
+  canvas.Font.Size = 12;
+  canvas.Font.ScaledPixelHeight = scale == 1 ? 0 : canvas.Font.PixelHeight() * scale;
   canvas.Font.Color = notice == 2 ? clBlack : clWhite;
   canvas.TextOut(x, y, txtNotice);
 }
@@ -95,8 +96,7 @@ void RenderMockup(const TMockupScene& scene, TBitmap& target, int width, int hei
     const double ny = double(height) / scene.DisplayHeight;
     const int x = Round(10 * nx) - originX;
     const int y = Round((scene.DisplayHeight - 30) * ny) - originY;
-    const int points = std::max(1, Round(12 * nx));
-    for (int notice : scene.Notices) StampNotice(target.Canvas(), notice, x, y, points);
+    for (int notice : scene.Notices) StampNotice(target.Canvas(), notice, x, y, nx);
   }
   if (scene.Placed) DrawProduct(target, *scene.Placed, sx, sy, originX, originY);
 }

@@ -48,6 +48,7 @@ struct TFontApi {
   decltype(&FT_New_Face) New_Face;
   decltype(&FT_Done_Face) Done_Face;
   decltype(&FT_Set_Pixel_Sizes) Set_Pixel_Sizes;
+  decltype(&FT_Set_Char_Size) Set_Char_Size;
   decltype(&FT_Load_Char) Load_Char;
   decltype(&FT_Render_Glyph) Render_Glyph;
   decltype(&FT_GlyphSlot_Embolden) GlyphSlot_Embolden;
@@ -85,6 +86,7 @@ struct TFontApi {
     bind(ft, "FT_New_Face", api->New_Face);
     bind(ft, "FT_Done_Face", api->Done_Face);
     bind(ft, "FT_Set_Pixel_Sizes", api->Set_Pixel_Sizes);
+    bind(ft, "FT_Set_Char_Size", api->Set_Char_Size);
     bind(ft, "FT_Load_Char", api->Load_Char);
     bind(ft, "FT_Render_Glyph", api->Render_Glyph);
     bind(ft, "FT_GlyphSlot_Embolden", api->GlyphSlot_Embolden);
@@ -192,17 +194,36 @@ std::u32string DecodeUtf8(const std::string& s) {
   return out;
 }
 
+// The font's height in 1/64 pixel.
+FT_F26Dot6 Height64(const TFont& font) {
+  if (font.ScaledPixelHeight > 0)
+    return std::max<FT_F26Dot6>(64, std::lround(font.ScaledPixelHeight * 64));
+  return FT_F26Dot6(std::max(1, font.PixelHeight())) * 64;
+}
+
+// A fractional height is drawn from the outlines as they are: hinting would snap the
+// glyphs back to the nearest whole size, the very thing the fraction is there to avoid.
+FT_Int32 LoadFlags(const TFont& font) {
+  return Height64(font) % 64 == 0 ? FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL : FT_LOAD_NO_HINTING;
+}
+
 FT_Face PreparedFace(const TFont& font, bool& embolden) {
   TLoadedFace& f = TFontCache::Instance().Face(font);
-  TFontApi::Api()->Set_Pixel_Sizes(f.Face.get(), 0, FT_UInt(std::max(1, font.PixelHeight())));
+  const TFontApi& ft = *TFontApi::Api();  // a face exists: so do the libraries
+  const FT_F26Dot6 height = Height64(font);
+  // Whole pixels exactly as they always were; at 72 dots per inch points are pixels.
+  if (height % 64 == 0)
+    ft.Set_Pixel_Sizes(f.Face.get(), 0, FT_UInt(height / 64));
+  else
+    ft.Set_Char_Size(f.Face.get(), 0, height, 72, 72);
   embolden = f.Embolden;
   return f.Face.get();
 }
 
 // Loads (and, when asked, renders) a glyph; false when the face cannot provide it.
-bool LoadGlyph(FT_Face face, char32_t cp, bool embolden, bool render) {
+bool LoadGlyph(FT_Face face, char32_t cp, FT_Int32 flags, bool embolden, bool render) {
   const TFontApi& ft = *TFontApi::Api();  // a face exists: so do the libraries
-  if (ft.Load_Char(face, cp, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL) != 0) return false;
+  if (ft.Load_Char(face, cp, flags) != 0) return false;
   if (embolden) ft.GlyphSlot_Embolden(face->glyph);
   if (render && face->glyph->format != FT_GLYPH_FORMAT_BITMAP &&
       ft.Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0)
@@ -275,12 +296,13 @@ void TCanvas::TextOut(int x, int y, const std::string& utf8Text) {
   if (target.Empty() || utf8Text.empty()) return;
   bool embolden = false;
   FT_Face face = PreparedFace(Font, embolden);
+  const FT_Int32 flags = LoadFlags(Font);
   const TGlyphPainter painter{target, GetRValue(Font.Color), GetGValue(Font.Color),
                               GetBValue(Font.Color)};
   const int baseline = y + Ascender(face);
   FT_Pos penX = FT_Pos(x) * 64;
   for (char32_t cp : DecodeUtf8(utf8Text)) {
-    if (!LoadGlyph(face, cp, embolden, true)) continue;
+    if (!LoadGlyph(face, cp, flags, embolden, true)) continue;
     const FT_GlyphSlot g = face->glyph;
     BlitGlyph(g->bitmap, int((penX + 32) >> 6) + g->bitmap_left, baseline - g->bitmap_top, painter);
     penX += g->advance.x;
@@ -291,9 +313,10 @@ int TCanvas::TextWidth(const std::string& utf8Text) {
   if (utf8Text.empty()) return 0;
   bool embolden = false;
   FT_Face face = PreparedFace(Font, embolden);
+  const FT_Int32 flags = LoadFlags(Font);
   FT_Pos width = 0;
   for (char32_t cp : DecodeUtf8(utf8Text))
-    if (LoadGlyph(face, cp, embolden, false)) width += face->glyph->advance.x;
+    if (LoadGlyph(face, cp, flags, embolden, false)) width += face->glyph->advance.x;
   return int((width + 63) >> 6);
 }
 

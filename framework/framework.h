@@ -759,6 +759,10 @@ struct TFont {
   unsigned Style = 0;       // set of TFontStyle
   std::string Name;         // empty: the default sans typeface
   int PixelHeight() const;  // Size * 96 / 72, rounded
+  // Above 0: the height in pixels, fraction included (to 1/64 pixel), in place of Size.
+  // Text drawn at any scale then keeps the proportions of its drawing at scale 1, which
+  // whole points cannot (12 points enlarged 1.65 times is 26.4 pixels, not 27).
+  double ScaledPixelHeight = 0;
 };
 
 // Draws on a bitmap. Every operation clips to the bitmap.

@@ -8,8 +8,10 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <exception>
 
@@ -282,8 +284,16 @@ void TMainWindow::GuardedFrameMove(const std::function<void()>& handler) {
   TFrmModulePhoto& f = *FForm;
   std::vector<QRect> changed;
   const std::vector<TRect> damage = f.TakeFrameDamage();
-  if (failure || !ApplyFrameDamage(f.ImgPhotoMaison, FPhotoRendering, ImgPhotoMaison->EditImage(),
-                                   damage, changed)) {
+  const double ratio = DeviceRatio();
+  bool followed = !failure;
+  if (followed && ratio == 1) {
+    followed = ApplyFrameDamage(f.ImgPhotoMaison, FPhotoRendering, ImgPhotoMaison->EditImage(),
+                                damage, changed);
+  } else if (followed && FDevicePhoto.Update(f, ratio, ImgPhotoMaison->EditImage(), changed)) {
+    ImgPhotoMaison->update();
+    changed.assign(1, ImgPhotoMaison->rect());
+  }
+  if (!followed) {
     // The usual route: the message, then the whole window as the handler left it.
     Guarded([&] {
       if (failure) std::rethrow_exception(failure);
@@ -291,15 +301,45 @@ void TMainWindow::GuardedFrameMove(const std::function<void()>& handler) {
     return;
   }
   ImgPhotoMaison->Repaint(changed);
-  // The product shows the photo beneath it: redraw it when the frame passed under it.
-  const QRect product = ImgProduit->geometry();
+  // The product shows the photo beneath it: redraw it when the frame passed under it (or
+  // by its edge, whose device pixels it shares with the photo on high-density screens).
+  const QRect product = ImgProduit->geometry().adjusted(-1, -1, 1, 1);
   if (ImgProduit->isVisibleTo(this) &&
       std::any_of(changed.begin(), changed.end(),
                   [&](const QRect& r) { return r.intersects(product); }))
     ShowProduct();
 }
 
+double TMainWindow::DeviceRatio() const {
+  return devicePixelRatioF();
+}
+
+void TMainWindow::ShowPhoto() {
+  TFrmModulePhoto& f = *FForm;
+  const double ratio = DeviceRatio();
+  if (ratio == 1) {
+    RenderImageControl(f.ImgPhotoMaison, FPhotoRendering, f.Color);
+    ImgPhotoMaison->SetImage(ToQImage(FPhotoRendering));
+    return;
+  }
+  // Kept while the mock-up stays the same: a product or corner drag shows only what
+  // changed, never the whole photo drawn again at the screen's resolution.
+  std::vector<QRect> changed;
+  if (FDevicePhoto.Update(f, ratio, ImgPhotoMaison->EditImage(), changed))
+    ImgPhotoMaison->update();
+  else
+    ImgPhotoMaison->Repaint(changed);
+}
+
 void TMainWindow::ShowProduct() {
+  if (DeviceRatio() != 1) {
+    QPoint origin;
+    std::vector<QRect> changed;
+    QImage image = FDevicePhoto.RenderProduct(*FForm, origin, ImgPhotoMaison->EditImage(), changed);
+    ImgPhotoMaison->Repaint(changed);
+    ImgProduit->SetImage(std::move(image), origin);
+    return;
+  }
   TBitmap productRendering;
   RenderPlacedProduct(*FForm, FPhotoRendering, productRendering);
   ImgProduit->SetImage(ToQImage(productRendering));
@@ -319,6 +359,9 @@ void TMainWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (FActivationPosted) return;
   FActivationPosted = true;
+  // Moved to a screen of another density: the photo is drawn for it.
+  if (QWindow* handle = windowHandle())
+    connect(handle, &QWindow::screenChanged, this, [this] { Guarded([] {}); });
   // Once the window is on screen, so that a failing preview's message box has a parent.
   QTimer::singleShot(0, this, [this] { Guarded([this] { FForm->FormActivate(); }); });
 }
@@ -330,15 +373,20 @@ void TMainWindow::resizeEvent(QResizeEvent* event) {
 
 void TMainWindow::Sync() {
   TFrmModulePhoto& f = *FForm;
-  f.TakeFrameDamage();  // the whole photo is shown again below
+  f.TakeFrameDamage();  // the photo is shown below as the workspace left it
   ApplyGeometry(ImgPhotoMaison, f.ImgPhotoMaison);
   ImgPhotoMaison->setEnabled(f.ImgPhotoMaison.Enabled);
-  RenderImageControl(f.ImgPhotoMaison, FPhotoRendering, f.Color);
-  ImgPhotoMaison->SetImage(ToQImage(FPhotoRendering));
+  ShowPhoto();
 
   ApplyGeometry(ImgProduit, f.ImgProduit);
   ImgProduit->setVisible(f.ImgProduit.Visible && f.ImgProduit.Width > 0 && f.ImgProduit.Height > 0);
-  if (ImgProduit->isVisibleTo(this)) ShowProduct();
+  if (ImgProduit->isVisibleTo(this)) {
+    ShowProduct();
+  } else if (DeviceRatio() != 1) {
+    std::vector<QRect> changed;
+    FDevicePhoto.RemoveProduct(ImgPhotoMaison->EditImage(), changed);
+    ImgPhotoMaison->Repaint(changed);
+  }
 
   Handles->setGeometry(ImgPhotoMaison->geometry());
   Handles->setVisible(f.InPerspectiveMode());

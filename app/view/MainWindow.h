@@ -30,6 +30,60 @@ void CopyToScreenImage(TBitmap& bitmap, const TRect& r, QImage& image);
 // renders the whole control. `changed` receives the control rectangles to repaint.
 bool ApplyFrameDamage(TImage& control, TBitmap& rendering, QImage& image,
                       const std::vector<TRect>& damage, std::vector<QRect>& changed);
+
+// The photo control on a high-density screen (a device pixel ratio other than 1): the
+// mock-up drawn from the client photo and the product pictures at the screen's own
+// resolution, through RenderMockup as the full-resolution export draws it, instead of the
+// display bitmap enlarged. The drawing is kept while the mock-up stays the same. The
+// display bitmap keeps its own size and pixels and is followed pixel by pixel: a display
+// pixel that the rubber band inverted is shown with its device pixels inverted.
+class TDevicePhoto {
+ public:
+  // Brings `image` (the control at device resolution, in the screen's format, the ratio
+  // set) up to the workspace's state. True when it was drawn anew; otherwise `changed`
+  // receives the control rectangles whose pixels changed (the rubber band's moves).
+  bool Update(TFrmModulePhoto& form, double ratio, QImage& image, std::vector<QRect>& changed);
+  // The placed product's control at device resolution: the rendering beneath it, then the
+  // product drawn from its own picture. `origin` receives its top-left in the photo
+  // control's device pixels (the control's own place there may fall between two). The
+  // product is drawn into `image` as well, in place of where it was before, so that the
+  // device pixels its control's rounded edges leave to the photo show it too; `changed`
+  // receives the control rectangles to repaint.
+  QImage RenderProduct(TFrmModulePhoto& form, QPoint& origin, QImage& image,
+                       std::vector<QRect>& changed);
+  // Takes the product drawn by RenderProduct out of `image` again.
+  void RemoveProduct(QImage& image, std::vector<QRect>& changed);
+
+ private:
+  struct TKey {
+    double Ratio = 0;
+    int ControlWidth = 0;
+    int ControlHeight = 0;
+    TColor Background = clBtnFace;
+    TRect Display;                    // where the display bitmap lies in the control
+    std::shared_ptr<TPicture> Photo;  // held: its address names this photo alone
+    int PhotoWidth = 0;
+    int PhotoHeight = 0;
+    std::vector<TMockupProduct> Fixed;
+    std::vector<int> Notices;
+    bool operator==(const TKey& other) const;
+  };
+  static TKey KeyOf(TFrmModulePhoto& form, double ratio);
+  void DrawAnew(TFrmModulePhoto& form, QImage& image);
+  bool FollowDisplay(TBitmap& display, QImage& image, std::vector<QRect>& changed);
+  TRect Mirror(const TRect& displayRect);
+  QRect LogicalRect(const TRect& deviceRect) const;
+
+  TKey FKey;
+  bool FFromPhoto = false;  // drawn from the photo (otherwise the display enlarged)
+  TBitmap FScene;           // the mock-up at device resolution, without the placed product
+  TBitmap FClean;           // the display bitmap as that mock-up draws it (no rubber band)
+  TBitmap FShown;           // the display bitmap as FRendering last showed it
+  TBitmap FRendering;       // the control at device resolution: background, scene, band
+  TRect FSceneRect;         // where FScene lies in FRendering
+  TRect FProductRect;       // where the placed product is drawn into the image
+};
+
 // The three icons of the image list, drawn as vectors (crisp at any scale).
 QIcon MakeVitrelleIcon(int index);
 // Before the application object exists: Qt reads the machine's locale once, for what it
@@ -99,8 +153,12 @@ class TQtHost : public TWorkspaceHost {
 class TPictureWidget : public QWidget {
  public:
   explicit TPictureWidget(QWidget* parent) : QWidget(parent) {}
-  // Shows a new picture; it is kept in the screen's format and painted unconverted.
-  void SetImage(QImage image);
+  // Shows a new picture; it is kept in the screen's format and painted unconverted. A
+  // picture with a device pixel ratio other than 1 is at the screen's own resolution and
+  // is painted pixel for pixel, its top-left at `deviceOrigin` in the parent's device
+  // pixels (so that a control over the photo lines up with it whatever the rounding of
+  // its own place); at a ratio of 1 the picture fills the control.
+  void SetImage(QImage image, QPoint deviceOrigin = {});
   const QImage& Image() const { return FImage; }
   // For changing parts of the picture in place; Repaint then shows those parts.
   QImage& EditImage() { return FImage; }
@@ -121,6 +179,7 @@ class TPictureWidget : public QWidget {
 
  private:
   QImage FImage;
+  QPoint FDeviceOrigin;
 };
 
 // A push button with an image-list icon: at a left margin with the caption centred in the
@@ -190,11 +249,15 @@ class TMainWindow : public QWidget {
   void BuildWidgets();
   void ConnectEvents();
   void ShowException(const std::string& message);
+  void ShowPhoto();
   void ShowProduct();
+  // The device pixel ratio the photo is drawn for: 1 draws the display bitmap itself.
+  double DeviceRatio() const;
 
   std::unique_ptr<TQtHost> FHost;
   std::unique_ptr<TFrmModulePhoto> FForm;
-  TBitmap FPhotoRendering;  // the photo control as shown, beneath the product
+  TBitmap FPhotoRendering;    // the photo control as shown at a ratio of 1, beneath the product
+  TDevicePhoto FDevicePhoto;  // the photo control at the screen's resolution, above 1
   QWidget* FPanelContent = nullptr;
   QFrame* panApercu = nullptr;
   QFrame* pnlGestionImg = nullptr;

@@ -84,17 +84,19 @@ TShiftState ShiftOf(const QMouseEvent* event) {
 
 }  // namespace
 
-void TPictureWidget::SetImage(QImage image) {
+void TPictureWidget::SetImage(QImage image, QPoint deviceOrigin) {
   FImage = image.format() == QImage::Format_RGB32 || image.isNull()
                ? std::move(image)
                : image.convertToFormat(QImage::Format_RGB32);
+  FDeviceOrigin = deviceOrigin;
   update();
 }
 
 void TPictureWidget::Repaint(const std::vector<QRect>& rects) {
-  // On a high-density screen the smoothing spreads each picture pixel over the device
-  // pixels of its neighbours: a changed pixel changes them as well, and repainting only
-  // its own would leave its old look there (every erased frame as a faint outline).
+  // On a high-density screen a pixel's device pixels are found by rounding, and a picture
+  // enlarged smoothly spreads each pixel over its neighbours' device pixels: a margin
+  // around each rectangle repaints all that a change touched (otherwise an erased frame
+  // stays as a faint outline).
   const int reach = devicePixelRatioF() == 1.0 ? 0 : 2;
   for (const QRect& r : rects) update(r.adjusted(-reach, -reach, reach, reach));
 }
@@ -108,6 +110,13 @@ void TPictureWidget::contextMenuEvent(QContextMenuEvent* event) {
 
 void TPictureWidget::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
+  const qreal ratio = FImage.devicePixelRatio();
+  if (ratio != 1.0) {
+    // One picture pixel on one device pixel, placed from the parent's origin: the painter
+    // clips to the region asked for.
+    painter.drawImage(QPointF(FDeviceOrigin) / ratio - QPointF(pos()), FImage);
+    return;
+  }
   // On high-density screens the picture's pixels are spread over device pixels: smoothly.
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   // Only the part asked for: a rubber-band move repaints a few thin strips.

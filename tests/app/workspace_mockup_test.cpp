@@ -220,7 +220,7 @@ TEST_F(MockupTest, FullResolutionBeyondTheBudgetIsRefused) {
 
 // On a real photo, the export at full size scaled down to the display (each display pixel
 // taking the full-size pixel the display's own scaling takes) matches the display export,
-// fixed and placed products, flat and in perspective, included.
+// fixed and placed products, flat and in perspective, and the notice included.
 TEST(MockupPhotoTest, FullResolutionScaledDownMatchesTheDisplayExport) {
   TCodecRegistration codecs;
   if (!TPicture::FindFileFormat(".jpg")) GTEST_SKIP() << "no JPEG codec";
@@ -234,6 +234,7 @@ TEST(MockupPhotoTest, FullResolutionScaledDownMatchesTheDisplayExport) {
   f.FixProduct();
   ws.Frame(420, 330, 520, 470);
   ASSERT_TRUE(f.SetProductCorners({{{425, 335}, {515, 345}, {512, 460}, {422, 468}}}));
+  f.SelectMention(1);
   const auto display = f.CombineImage();
   const auto full = f.CombineFullResolution();
   ASSERT_EQ(full->Width(), 1200);
