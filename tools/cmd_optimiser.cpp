@@ -151,6 +151,7 @@ int CmdOptimiser(const TArgs& args) {
       options &= TGIFOptimizeOptions(~ooColorMap);
     }
     if (options) image.Optimize(options);
+    image.SetCompactEncoding(true);
     image.SaveToStream(output);
   } catch (const GIFException& e) {
     // A damaged file (a pixel beyond its colour table) stays as it is.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <functional>
 
 #include "commands.h"
@@ -104,6 +105,25 @@ void SwapRedBlue(const uint8_t* s, uint8_t* d, size_t n) {
   SwapRedBluePlain(s, d, n, 0);
 }
 
+// Red, green, blue of n indices; four-byte stores, the spare byte overwritten by the next.
+void LookUpRow(const uint8_t* s, const uint8_t (*rgb)[4], uint8_t* d, size_t n) {
+  if (n == 0) return;
+  for (size_t x = 0; x + 1 < n; ++x, d += 3) std::memcpy(d, rgb[s[x]], 4);
+  std::memcpy(d, rgb[s[n - 1]], 3);
+}
+
+// The colour table of an 8-bit view as red, green, blue; black past its end, as a
+// transfer reads it.
+void FillLookUp(const TPixelView& view, uint8_t (*rgb)[4]) {
+  std::memset(rgb, 0, 256 * 4);
+  const int colors = view.Colors ? std::min(view.ColorCount, 256) : 0;
+  for (int i = 0; i < colors; ++i) {
+    rgb[i][0] = view.Colors[i].rgbRed;
+    rgb[i][1] = view.Colors[i].rgbGreen;
+    rgb[i][2] = view.Colors[i].rgbBlue;
+  }
+}
+
 // A picture as a binary PPM: rows of any format, each converted to blue, green, red as an
 // unscaled draw on a 24-bit bitmap would convert it, then written red first. The rows come
 // band by band from a source, which either hands out parts of one pixel view or draws each
@@ -147,11 +167,20 @@ class TPpmImage : public TGraphic {
     const size_t rowBytes = size_t(FWidth) * 3;
     const int bandRows = BandRows(FWidth);
     std::vector<uint8_t> block(rowBytes * size_t(std::min(bandRows, FHeight)));
-    TBitmap scratch;  // one converted row, for views that are not 24-bit
+    TBitmap scratch;  // one converted row, for views that are neither 8- nor 24-bit
+    uint8_t rgb[256][4];
     for (int y = 0; y < FHeight; y += bandRows) {
       const int rows = std::min(bandRows, FHeight - y);
       const TPixelView band = FSource(y, rows);
+      // An 8-bit view goes through its colour table straight into the block.
+      const bool indexed = band.BitCount == 8;
+      if (indexed) FillLookUp(band, rgb);
       for (int j = 0; j < rows; ++j) {
+        uint8_t* row = block.data() + size_t(j) * rowBytes;
+        if (indexed) {
+          LookUpRow(band.Row(j), rgb, row, size_t(FWidth));
+          continue;
+        }
         const uint8_t* bgr = band.Row(j);
         if (band.BitCount != 24) {
           if (scratch.Empty()) {
@@ -161,7 +190,7 @@ class TPpmImage : public TGraphic {
           BitBlt(scratch.View(), 0, 0, band, TRect{0, j, FWidth, j + 1});
           bgr = scratch.GetScanline(0);
         }
-        SwapRedBlue(bgr, block.data() + size_t(j) * rowBytes, size_t(FWidth));
+        SwapRedBlue(bgr, row, size_t(FWidth));
       }
       out.WriteBuffer(block.data(), int64_t(rowBytes * size_t(rows)));
     }

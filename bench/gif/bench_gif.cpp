@@ -1,10 +1,9 @@
 // TGIFImage beside giflib on two files giflib writes at start-up: a 1200 x 840 picture
 // (about 1 megapixel, 256 colours, gradients and shapes with a little noise) and a
 // 300-frame animation of 160 x 120 frames. Loading (and loading plus drawing frame 0, the
-// workspace's path) against DGifSlurp of the same bytes from memory; `vitrelle-img render`'s
-// path (load, draw onto a new 24-bit bitmap, PPM bytes) against a giflib program (slurp,
-// colour lookup into RGB, PPM bytes); CPU time ratios ours / giflib at the end, and the peak
-// heap of one load against the frames' pixel buffers and the file's bytes.
+// workspace's path) against DGifSlurp of the same bytes from memory; CPU time ratios
+// ours / giflib at the end, and the peak heap of one load against the frames' pixel
+// buffers and the file's bytes. `vitrelle-img render` itself is bench_gif_render.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -76,73 +75,6 @@ void LoadOurs(const TBytes& data, TBitmap* target) {
     benchmark::DoNotOptimize(target->GetScanline(0)[0]);
   }
   benchmark::DoNotOptimize(image.Images().Frames(0)->Data()[0]);
-}
-
-// The PPM a render writes: the header, then RGB rows (the "file" is a buffer reused across
-// iterations, as the page cache is across runs of a program).
-void PpmHeader(std::vector<uint8_t>& out, int w, int h) {
-  const std::string header = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
-  out.assign(header.begin(), header.end());
-}
-
-// `vitrelle-img render`: load, a new 24-bit bitmap of the picture's size, Draw, and each row
-// turned from blue, green, red into red, green, blue on its way out.
-void RenderOurs(const TBytes& data, std::vector<uint8_t>& ppm) {
-  TGIFImage image;
-  TReadOnlyMemoryStream stream(data.data(), data.size());
-  image.LoadFromStream(stream);
-  TBitmap target;
-  target.SetPixelFormat(pf24bit);
-  target.SetSize(image.Width(), image.Height());
-  image.Draw(target.Canvas(), Rect(0, 0, image.Width(), image.Height()));
-  PpmHeader(ppm, image.Width(), image.Height());
-  std::vector<uint8_t> rgb(size_t(image.Width()) * 3);
-  for (int y = 0; y < image.Height(); ++y) {
-    const uint8_t* src = target.GetScanline(y);
-    for (size_t i = 0; i < rgb.size(); i += 3) {
-      rgb[i] = src[i + 2];
-      rgb[i + 1] = src[i + 1];
-      rgb[i + 2] = src[i];
-    }
-    ppm.insert(ppm.end(), rgb.begin(), rgb.end());
-  }
-  benchmark::DoNotOptimize(ppm.data());
-}
-
-// A giflib program doing the same: slurp, frame 0 looked up into an RGB screen, written out.
-void RenderGiflib(const TBytes& data, std::vector<uint8_t>& ppm) {
-  bool complete = false;
-  gif_build::detail::TMemorySource source{data.data(), data.size()};
-  gif_build::TGiflibFile gif =
-      gif_build::SlurpWithGiflib(data.data(), data.size(), &complete, &source);
-  if (!complete) std::abort();
-  const SavedImage& f = gif->SavedImages[0];
-  const ColorMapObject* map = f.ImageDesc.ColorMap ? f.ImageDesc.ColorMap : gif->SColorMap;
-  const size_t stride = size_t(gif->SWidth) * 3;
-  std::vector<uint8_t> rgb(stride * size_t(gif->SHeight));
-  for (int y = 0; y < f.ImageDesc.Height; ++y) {
-    const uint8_t* in = f.RasterBits + size_t(y) * size_t(f.ImageDesc.Width);
-    uint8_t* out = &rgb[size_t(f.ImageDesc.Top + y) * stride + size_t(f.ImageDesc.Left) * 3];
-    for (int x = 0; x < f.ImageDesc.Width; ++x, out += 3) {
-      const GifColorType c = map->Colors[in[x]];
-      out[0] = c.Red, out[1] = c.Green, out[2] = c.Blue;
-    }
-  }
-  PpmHeader(ppm, gif->SWidth, gif->SHeight);
-  ppm.insert(ppm.end(), rgb.begin(), rgb.end());
-  benchmark::DoNotOptimize(ppm.data());
-}
-
-void BM_RenderOurs(benchmark::State& state, size_t file) {
-  const TBytes& data = Files()[file].Data;
-  std::vector<uint8_t> ppm;
-  for (auto _ : state) RenderOurs(data, ppm);
-}
-
-void BM_RenderGiflib(benchmark::State& state, size_t file) {
-  const TBytes& data = Files()[file].Data;
-  std::vector<uint8_t> ppm;
-  for (auto _ : state) RenderGiflib(data, ppm);
 }
 
 void BM_Giflib(benchmark::State& state, size_t file) {
@@ -235,12 +167,6 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("ours-load-draw/" + n).c_str(), BM_OursLoadDraw, i)
         ->Unit(benchmark::kMillisecond);
   }
-  benchmark::RegisterBenchmark("render-ours/still-1MP", BM_RenderOurs, size_t(0))
-      ->Unit(benchmark::kMillisecond)
-      ->Repetitions(3);
-  benchmark::RegisterBenchmark("render-giflib/still-1MP", BM_RenderGiflib, size_t(0))
-      ->Unit(benchmark::kMillisecond)
-      ->Repetitions(3);
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nRatio TGIFImage / giflib, CPU time, same run (goal <= 1.0, aim 0.5)\n");
@@ -256,9 +182,6 @@ int main(int argc, char** argv) {
       if (ours > 0 && peer > 0) std::printf("  %-10s %-40s %5.2f\n", f.Name, r.What, ours / peer);
     }
   }
-  std::printf("\nvitrelle-img render's path / a giflib program (slurp + lookup + PPM), CPU time\n");
-  reporter.PrintRatio("render to PPM, still-1MP", "render-ours/still-1MP",
-                      "render-giflib/still-1MP", 0.60);
   std::printf("\nPeak heap of one load (goal: pixel buffers + file bytes + a small constant)\n");
   ReportPeakMemory();
   benchmark::Shutdown();

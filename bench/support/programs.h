@@ -93,15 +93,17 @@ inline TProgramComparison ComparePrograms(const std::vector<std::string>& ours,
   return c;
 }
 
-// One result line: times, ratio with its middle half, goal, and both peaks of memory.
+// One result line: times, ratio with its middle half, goal (0: none), and both peaks of
+// memory.
 inline void PrintComparison(const char* label, const TProgramComparison& c, double goal) {
   if (!c.Ok) {
     std::printf("  %-44s a program failed\n", label);
     return;
   }
-  std::printf("  %-44s %7.1f ms / %7.1f ms = %5.3f [%5.3f-%5.3f] (goal <= %.2f)%s\n", label,
-              c.OursMs, c.PeerMs, c.Ratio, c.RatioLow, c.RatioHigh, goal,
-              c.Ratio <= goal ? "" : "  MISSED");
+  std::printf("  %-44s %7.1f ms / %7.1f ms = %5.3f [%5.3f-%5.3f]", label, c.OursMs, c.PeerMs,
+              c.Ratio, c.RatioLow, c.RatioHigh);
+  if (goal > 0) std::printf(" (goal <= %.2f)%s", goal, c.Ratio <= goal ? "" : "  MISSED");
+  std::printf("\n");
   std::printf("  %-44s peak memory %6.1f MiB / %6.1f MiB\n", "", c.OursRssKiB / 1024.0,
               c.PeerRssKiB / 1024.0);
 }

@@ -671,6 +671,10 @@ class TGIFFrame : public TGIFItem {
   void Assign(TPicture& Source);
   void AssignTo(TGraphic& Dest);
   void Draw(TCanvas& ACanvas, const TRect& Rect, bool DoTransparent, bool DoTile);
+  // The pixels StretchDraw copies when no mask hides any of them; false when some would
+  // be masked, or when drawing would dither, fail or draw nothing. Valid until the frame
+  // or its colours change.
+  bool OpaquePixels(TPixelView& view, bool DoTransparent);
   void StretchDraw(TCanvas& ACanvas, const TRect& Rect, bool DoTransparent, bool DoTile);
   TRect ScaleRect(const TRect& DestRect) const;
   void Crop();
@@ -747,6 +751,7 @@ class TGIFFrame : public TGIFItem {
   TImageDescriptor FImageDescriptor;
   std::unique_ptr<TGIFExtensionList> FExtensions;
   TGIFGraphicControlExtension* FGCE = nullptr;  // one of FExtensions
+  std::vector<TRGBQuad> FViewColors;            // colour table of OpaquePixels' view
 };
 
 class TGIFImageList : public TGIFList {
@@ -898,6 +903,7 @@ class TGIFImage : public TGraphic {
   const TGraphicClass& ClassType() const override { return ClassOf<TGIFImage>(); }
 
   void Draw(TCanvas& canvas, const TRect& rect) override;
+  bool OpaquePixels(TPixelView& view) override;
   void LoadFromStream(TStream& Stream) override;
   void SaveToStream(TStream& Stream) override;
   // The picture stored as component data: its GIF file, optimized first when
@@ -978,6 +984,10 @@ class TGIFImage : public TGraphic {
   TGIFDithering Dithering() const { return FDithering; }
   void SetDithering(TGIFDithering Value);
   bool ShouldDither() const;
+  // Saving codes the image data as compactly as this encoder can (a full string table is
+  // kept while it pays); off by default, so that a plain save writes the bytes it always has.
+  bool CompactEncoding() const { return FCompactEncoding; }
+  void SetCompactEncoding(bool Value) { FCompactEncoding = Value; }
 
   TGIFWarning OnWarning;
   std::function<void(TGIFImage&)> OnStartPaint, OnPaint, OnAfterPaint, OnLoop, OnEndPaint;
@@ -1002,6 +1012,7 @@ class TGIFImage : public TGraphic {
   TDitherMode FDitherMode;
   int FDrawSuspendCount = 0;
   bool FSuspendedAnimation = false;
+  bool FCompactEncoding = false;
 };
 
 // The 216-colour web palette: entry 36 r + 6 g + b is (51 r, 51 g, 51 b).

@@ -177,6 +177,33 @@ void TGIFFrame::Draw(TCanvas& ACanvas, const TRect& Rect, bool DoTransparent, bo
   StretchDraw(ACanvas, DoTile ? Rect : ScaleRect(Rect), DoTransparent, DoTile);
 }
 
+bool TGIFFrame::OpaquePixels(TPixelView& view, bool DoTransparent) {
+  // A dithered bitmap is not the pixels; without any colour table drawing fails.
+  if (Empty() || ActiveColorMap().Count() == 0 || (FImage && FImage->ShouldDither())) return false;
+  const bool masking = DoTransparent && Transparent();
+  // HasMask builds the bitmap again from the pixels while the mask is not known.
+  const bool rebuilt = masking && FNeedMask;
+  if (masking) {
+    const uint8_t t = FGCE->TransparentColorIndex();
+    if (rebuilt ? std::memchr(FData.data(), t, FDataSize) != nullptr : FMask != nullptr)
+      return false;
+  }
+  if (FBitmap && !rebuilt) {
+    view = FBitmap->View();
+    return view.Valid();
+  }
+  // A progress listener may abort building the bitmap, which then draws nothing.
+  if (FImage && FImage->OnProgress) return false;
+  CheckedDibSize(Width(), Height(), 8);
+  // The colour table RenderIndexedBitmap gives the bitmap, black past its end as a
+  // transfer reads an index beyond a table.
+  const std::vector<TRGBQuad> table = TableOf(Palette());
+  FViewColors.assign(256, TRGBQuad{});  // in place: an earlier view stays valid
+  std::copy_n(table.begin(), std::min<size_t>(table.size(), 256), FViewColors.begin());
+  view = TPixelView{FData.data(), Width(), Width(), Height(), 8, FViewColors.data(), 256};
+  return true;
+}
+
 void TGIFFrame::StretchDraw(TCanvas& ACanvas, const TRect& Rect, bool DoTransparent, bool DoTile) {
   bool masked = DoTransparent && Transparent() && HasMask();
   TBitmap* bitmap = GetBitmap();

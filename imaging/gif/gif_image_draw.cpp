@@ -42,6 +42,18 @@ void TGIFImage::Draw(TCanvas& canvas, const TRect& rect) {
   IsDrawing = false;
 }
 
+bool TGIFImage::OpaquePixels(TPixelView& view) {
+  // Draw shows frame 0 alone unless the renderer plays several frames; stretched from the
+  // logical screen, a frame covering the screen covers the whole rectangle.
+  if (IsDrawing || FImages->Count() == 0 || (FImages->Count() > 1 && FAnimate)) return false;
+  TGIFFrame& frame = *FImages->Frames(0);
+  if (frame.Left() != 0 || frame.Top() != 0 || frame.Width() != Width() ||
+      frame.Height() != Height())
+    return false;
+  // Not transparent, the picture fills under frame 0 and draws it without its mask.
+  return frame.OpaquePixels(view, Transparent());
+}
+
 void TGIFImage::DrawFrame0(TCanvas& canvas, const TRect& rect) {
   TGIFFrame& frame = *FImages->Frames(0);
   if (!Transparent() && frame.Transparent()) {

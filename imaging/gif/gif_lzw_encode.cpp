@@ -1,7 +1,10 @@
 // LZW encoding of one frame's image data: variable-width codes of at most 12 bits, a hashed
-// string table, a clear code when the table is full, and the interlaced walk.
+// string table, a clear code when the table is full, and the interlaced walk. A compact
+// mode, for files made to be small, places the clear codes where they save bits: it may
+// keep coding with a full table, or start a new table before the codes widen.
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 
 #include "gif_glue.h"
@@ -14,8 +17,13 @@ constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
 constexpr uint32_t kEmptyKey = 0xFFFFF;  // upper 20 bits of an empty slot
 constexpr int kLastFreeEntry = 4095;     // codes are 12 bits; 4095 is never assigned
 constexpr int kNotFound = 0xFFFF;
+constexpr int kInterlaceStart[4] = {0, 4, 2, 1}, kInterlaceStep[4] = {8, 8, 4, 2};
 
 using THashArray = std::array<uint32_t, kHashSize>;
+
+constexpr int MaxCodeForBits(int Bits) {
+  return (1 << Bits) - 1;
+}
 
 // String table: slot = (key << 12) | code, key = prefix code << 8 | pixel. Open addressing
 // with linear probing, which visits every slot, so a key that is absent always ends at an
@@ -27,6 +35,7 @@ class THashTable {
   THashTable() : HashTable(std::make_unique<THashArray>()) { Clear(); }
 
   void Clear() { HashTable->fill(kEmptySlot); }
+  void Empty(int Slot) { (*HashTable)[size_t(Slot)] = kEmptySlot; }
 
   void Insert(uint32_t Key, int Code) {
     int slot = 0;
@@ -62,9 +71,72 @@ class THashTable {
   std::unique_ptr<THashArray> HashTable;
 };
 
-constexpr int MaxCodeForBits(int Bits) {
-  return (1 << Bits) - 1;
+constexpr int kCodeLimit = 4096;       // a full table: every 12-bit code assigned
+constexpr size_t kMinimumSpan = 1024;  // pixels a choice is weighed over, at the least
+constexpr int kFirstChoiceBits = 10;   // narrower tables are always kept
+
+// The table has just become full, or (when Growing) its width is about to grow from 10 bits
+// on: the points where the compact coder weighs a clear code.
+bool AtChoice(int FreeEntry, int MaxCode, int Bits, bool Growing) {
+  return (Growing && FreeEntry > MaxCode && Bits >= kFirstChoiceBits) || FreeEntry == kCodeLimit;
 }
+
+// One way of coding the pixels ahead, tried beside another: its string table, the next code
+// it assigns, the width of its codes, the codes it wrote (code | width << 16) and their
+// bits in all. It adds strings and widens codes as the encoder does. The first time it
+// reaches a point of choice its state is marked, and the strings it adds after that are
+// noted, so that it can be kept up to that point only.
+struct TLZWBranch {
+  THashTable* Table = nullptr;
+  bool Growing = true;
+  int FreeEntry = 0, Bits = 0, MaxCode = 0, Prefix = 0;
+  int64_t Cost = 0;
+  std::vector<uint32_t> Codes;
+  struct TMark {
+    size_t Pixel = 0;  // 0: none
+    size_t Codes = 0;
+    int FreeEntry = 0, Bits = 0, MaxCode = 0, Prefix = 0;
+  } Mark;
+  std::vector<int> Added;  // slots filled after the mark
+
+  void Start(THashTable& ATable, int AFreeEntry, int ABits, int AMaxCode, int APrefix) {
+    Table = &ATable;
+    FreeEntry = AFreeEntry, Bits = ABits, MaxCode = AMaxCode, Prefix = APrefix;
+    Cost = 0;
+    Codes.clear();
+    Mark = TMark{};
+    Added.clear();
+  }
+  void Put(int Code) {
+    Codes.push_back(uint32_t(Code) | uint32_t(Bits) << 16);
+    Cost += Bits;
+  }
+  [[gnu::always_inline]] void Step(const uint8_t* P, size_t J) {
+    const uint32_t key = (uint32_t(Prefix) << 8) | P[J];
+    int slot = 0;
+    const int found = Table->Find(key, slot);
+    if (found != kNotFound) {
+      Prefix = found;
+      return;
+    }
+    Put(Prefix);
+    if (FreeEntry > MaxCode) MaxCode = ++Bits == 12 ? kCodeLimit : MaxCodeForBits(Bits);
+    Prefix = P[J];
+    const bool stored = FreeEntry < kCodeLimit;
+    if (stored) Table->Store(slot, key, FreeEntry++);
+    if (Mark.Pixel != 0) {
+      if (stored) Added.push_back(slot);
+    } else if (stored && AtChoice(FreeEntry, MaxCode, Bits, Growing)) {
+      Mark = TMark{J, Codes.size(), FreeEntry, Bits, MaxCode, Prefix};
+    }
+  }
+  // Back to the mark: the codes and strings after it are dropped.
+  void ReturnToMark() {
+    Codes.resize(Mark.Codes);
+    for (auto slot = Added.rbegin(); slot != Added.rend(); ++slot) Table->Empty(*slot);
+    FreeEntry = Mark.FreeEntry, Bits = Mark.Bits, MaxCode = Mark.MaxCode, Prefix = Mark.Prefix;
+  }
+};
 
 // Bit packing, the pixel walk and the framing of the data; the string coding is the
 // derived class's.
@@ -137,6 +209,12 @@ class TGIFEncoder {
     EmitCode(ClearCode);
   }
 
+  // A code at the given width, without any change of width or table.
+  void PutCode(int Value, int Bits) {
+    BitsPerCode = Bits;
+    TGIFEncoder::EmitCode(Value);
+  }
+
   virtual void EncodeData() = 0;
 
   // The pixel at `Pixel`, which then moves past it.
@@ -149,12 +227,11 @@ class TGIFEncoder {
   bool AdvancePixel() {
     if (--cX > 0) return true;
     if (!Interlace) return false;
-    static constexpr int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
     cX = Width;
-    Y += kStep[Pass];
+    Y += kInterlaceStep[Pass];
     while (Y >= Height) {  // the pass is over, or starts below the frame
       if (++Pass > 3) return false;
-      Y = kStart[Pass];
+      Y = kInterlaceStart[Pass];
     }
     Pixel = size_t(Y) * size_t(Width);
     return true;
@@ -193,6 +270,12 @@ class TGIFEncoder {
 };
 
 class TLZWEncoder final : public TGIFEncoder {
+ public:
+  // Compact: see EncodeCompact; Growing: with the choices where the width grows.
+  TLZWEncoder(bool ACompact, bool AGrowing) : Compact(ACompact), Growing(AGrowing) {}
+  // Whether a clear code was chosen before the table was full.
+  bool ClearedEarly() const { return FClearedEarly; }
+
  protected:
   void EmitCode(int Value) override {
     TGIFEncoder::EmitCode(Value);
@@ -217,6 +300,11 @@ class TLZWEncoder final : public TGIFEncoder {
 
   void EncodeData() override {
     HashTable = std::make_unique<THashTable>();
+    if (Compact) {
+      EncodeCompact();
+      HashTable.reset();
+      return;
+    }
     EmitClear();
     Prefix = TakePixel();
     while (AdvancePixel()) {
@@ -258,6 +346,94 @@ class TLZWEncoder final : public TGIFEncoder {
     Prefix = prefix;
   }
 
+  // The pixels in the order they are coded: the rows of an interlaced frame pass by pass.
+  const uint8_t* CodingOrder(std::vector<uint8_t>& Buffer) {
+    const size_t n = size_t(Width) * size_t(Height);
+    if (Interlace) {
+      Buffer.resize(n);
+      size_t k = 0;
+      for (int pass = 0; pass < 4; ++pass)
+        for (int y = kInterlaceStart[pass]; y < Height;
+             y += kInterlaceStep[pass], k += size_t(Width))
+          std::memcpy(Buffer.data() + k, Data + size_t(y) * size_t(Width), size_t(Width));
+    }
+    const uint8_t* P = Interlace ? Buffer.data() : Data;
+    for (size_t i = 0; i < n; ++i)
+      if (P[i] >= MaxColor) GIFError(gifmsg::sMissingColor);
+    return P;
+  }
+
+  // At each point of choice the pixels ahead are coded both ways, side by side (their table
+  // lookups overlap): going on with the table, and a clear code with a new table. The
+  // cheaper way is kept, up to its own next point of choice if it reaches one. The pixels
+  // weighed: as many as since the last clear code, or, once the table is full, as many as it
+  // took to fill.
+  void EncodeCompact() {
+    std::vector<uint8_t> ordered;
+    const uint8_t* P = CodingOrder(ordered);
+    const size_t n = size_t(Width) * size_t(Height);
+    auto spare = std::make_unique<THashTable>();
+    TLZWBranch going, restarting;
+    EmitClear();
+    size_t cleared = 0, filled = 0;
+    int prefix = P[0];
+    for (size_t i = 1; i < n; ++i) {
+      const uint32_t key = (uint32_t(prefix) << 8) | P[i];
+      int slot = 0;
+      const int found = HashTable->Find(key, slot);
+      if (found != kNotFound) {
+        prefix = found;
+        continue;
+      }
+      EmitCode(prefix);
+      prefix = P[i];
+      if (FreeEntry < kCodeLimit) {
+        HashTable->Store(slot, key, FreeEntry++);
+        if (FreeEntry == kCodeLimit) filled = i - cleared;
+        if (!AtChoice(FreeEntry, MaxCode, BitsPerCode, Growing) || FreeEntry == kCodeLimit)
+          continue;
+      }
+      // Choices follow each other while the kept way stops at its own point of choice.
+      for (;;) {
+        const size_t span = FreeEntry == kCodeLimit ? filled : i - cleared;
+        const size_t end = std::min(n, i + std::max(span, kMinimumSpan));
+        going.Growing = restarting.Growing = Growing;
+        going.Start(*HashTable, FreeEntry, BitsPerCode, MaxCode, prefix);
+        spare->Clear();
+        restarting.Start(*spare, ClearCode + 2, BitsPerCode, 0, prefix);
+        restarting.Put(ClearCode);
+        restarting.Bits = InitialBitsPerCode;
+        restarting.MaxCode = MaxCodeForBits(InitialBitsPerCode);
+        for (size_t j = i + 1; j < end; ++j) {
+          going.Step(P, j);
+          restarting.Step(P, j);
+        }
+        const bool restart = restarting.Cost + restarting.Bits < going.Cost + going.Bits;
+        TLZWBranch& kept = restart ? restarting : going;
+        const bool marked = kept.Mark.Pixel != 0;
+        if (marked) kept.ReturnToMark();
+        for (uint32_t code : kept.Codes) PutCode(int(code & 0xFFFF), int(code >> 16));
+        BitsPerCode = kept.Bits, MaxCode = kept.MaxCode, FreeEntry = kept.FreeEntry;
+        prefix = kept.Prefix;
+        if (restart) {
+          FClearedEarly |= going.FreeEntry < kCodeLimit;
+          std::swap(HashTable, spare);
+          cleared = i;
+        }
+        if (!marked) {
+          i = end - 1;
+          break;
+        }
+        i = kept.Mark.Pixel;
+        if (FreeEntry == kCodeLimit) filled = i - cleared;
+      }
+    }
+    EmitCode(prefix);
+  }
+
+  bool Compact = false;
+  bool Growing = true;
+  bool FClearedEarly = false;
   int Prefix = 0;
   int FreeEntry = 6;
   std::unique_ptr<THashTable> HashTable;
@@ -274,10 +450,28 @@ void TGIFFrame::WriteImageData(TStream& Stream) {
     bits = FImage ? FImage->BitsPerPixel() : 8;
     maxColor = 1 << bits;
   }
-  TLZWEncoder encoder;
+  TGIFWarning warning;
   if (FImage)
-    encoder.FOnWarning = [this](const void* s, TGIFSeverity v, const std::string& m) {
+    warning = [this](const void* s, TGIFSeverity v, const std::string& m) {
       FImage->Warning(s, v, m);
     };
-  encoder.Compress(Stream, bits, Width(), Height(), Interlaced(), FData.data(), maxColor);
+  if (!FImage || !FImage->CompactEncoding()) {
+    TLZWEncoder encoder(false, false);
+    encoder.FOnWarning = warning;
+    encoder.Compress(Stream, bits, Width(), Height(), Interlaced(), FData.data(), maxColor);
+    return;
+  }
+  // A clear code chosen where the width grows pays on noisy pictures but can cut a table
+  // short that later repeats would have used: then the frame is also coded with clear codes
+  // weighed only at a full table, and the smaller coding is kept.
+  TMemoryStream codings[2];
+  TLZWEncoder encoder(true, true);
+  encoder.Compress(codings[0], bits, Width(), Height(), Interlaced(), FData.data(), maxColor);
+  int kept = 0;
+  if (encoder.ClearedEarly()) {
+    TLZWEncoder(true, false)
+        .Compress(codings[1], bits, Width(), Height(), Interlaced(), FData.data(), maxColor);
+    if (codings[1].Size() < codings[0].Size()) kept = 1;
+  }
+  Stream.WriteBuffer(codings[kept].Memory(), codings[kept].Size());
 }

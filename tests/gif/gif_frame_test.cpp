@@ -3,8 +3,11 @@
 #include <gif_lib.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 
 #include "gif_unit_util.h"
+#include "testdata.h"
 
 using namespace giftest;
 
@@ -332,4 +335,106 @@ TEST(GifFrame, TilingRepeatsTheFrameOneScreenApart) {
   EXPECT_EQ(tiles, 6);  // 3 columns x 2 rows
   EXPECT_EQ(target.PixelColor(4, 0), clWhite);
   EXPECT_EQ(target.PixelColor(43, 23), clRed);
+}
+
+namespace {
+
+// Draws the picture into w x h over blue and over lime: whether the two agree everywhere
+// (nothing of the target shows and the draw did not fail), the first kept in `drawn`.
+bool DrawCovers(TGraphic& picture, int w, int h, TBitmap& drawn) {
+  TBitmap other;
+  for (TBitmap* b : {&drawn, &other}) {
+    b->SetPixelFormat(pf24bit);
+    b->SetSize(w, h);
+    FillPixels(b->View(), Rect(0, 0, w, h), b == &drawn ? clBlue : clLime);
+    try {
+      picture.Draw(b->Canvas(), Rect(0, 0, w, h));
+    } catch (const Exception&) {
+      return false;
+    }
+  }
+  for (int y = 0; y < h; ++y)
+    if (std::memcmp(drawn.GetScanline(y), other.GetScanline(y), size_t(w) * 3) != 0) return false;
+  return true;
+}
+
+// OpaquePixels answers true exactly when drawing covers the target, at the picture's size
+// and stretched, and its view (asked before the first draw and after it) holds the drawn
+// colours. `exact` false: only true must be right (a dithered draw covers too).
+void ExpectOpaquePixelsExactly(TGIFImage& image, const std::string& what, bool exact = true) {
+  TPixelView before, after;
+  const bool opaque = image.OpaquePixels(before);
+  TBitmap drawn, stretched;
+  const int w = image.Width(), h = image.Height();
+  const bool covers = w > 0 && h > 0 && DrawCovers(image, w, h, drawn) &&
+                      DrawCovers(image, 2 * w + 1, h / 2 + 1, stretched);
+  if (exact || opaque) {
+    ASSERT_EQ(opaque, covers) << what;
+  }
+  if (!opaque) return;
+  ASSERT_TRUE(image.OpaquePixels(after)) << what;
+  for (const TPixelView& view : {before, after})
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        ASSERT_EQ(view.PixelColor(x, y) & 0xFFFFFF, drawn.PixelColor(x, y))
+            << what << " " << x << "," << y;
+}
+
+}  // namespace
+
+TEST(GifImage, OpaquePixelsExactlyWhenFrameZeroCoversTheTarget) {
+  {
+    TGIFImage image;
+    TPixelView view;
+    EXPECT_FALSE(image.OpaquePixels(view));
+    TGIFFrame* f = MakeFrame(image, 0, 0, 4, 4, 2, 3);
+    ExpectOpaquePixelsExactly(image, "transparent index unused");
+    f->SetPixels(1, 1, 3);
+    ExpectOpaquePixelsExactly(image, "transparent pixel");
+    image.SetTransparent(false);
+    ExpectOpaquePixelsExactly(image, "drawn without its mask");
+    f->Scanline(2)[2] = 9;
+    ExpectOpaquePixelsExactly(image, "index past the colour table");
+    image.SetDithering(gdEnabled);
+    ExpectOpaquePixelsExactly(image, "dithered", false);
+  }
+  {
+    TGIFImage image;
+    MakeFrame(image, 1, 0, 3, 4, 2);
+    ExpectOpaquePixelsExactly(image, "frame beside the screen's edge");
+  }
+  {
+    TGIFImage image;
+    TGIFFrame::Create(&image)->ApplyBounds(0, 0, 2, 2);
+    ExpectOpaquePixelsExactly(image, "no colour table");
+  }
+  {
+    // The frame keeps the imported bitmap, whose index 5 lies past its table.
+    TBitmap source;
+    source.SetPixelFormat(pf8bit);
+    source.SetColorTable({{0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}});
+    source.SetSize(3, 2);
+    source.GetScanline(1)[1] = 5;
+    TGIFImage image;
+    image.Add(source);
+    ExpectOpaquePixelsExactly(image, "imported bitmap");
+  }
+  const std::string source = VITRELLE_SOURCE_DIR;
+  for (const std::string& dir :
+       {vitrelle_test::TestDataPath("gif"), vitrelle_test::TestDataPath("gif/bad"),
+        source + "/fuzz/seeds/fuzz_gif", source + "/fuzz/crashers/fuzz_gif"}) {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+      if (!e.is_regular_file()) continue;
+      TGIFImage image;
+      image.OnWarning = [](const void*, TGIFSeverity, const std::string&) {};
+      try {
+        image.LoadFromFile(e.path().string());
+      } catch (const Exception&) {
+        continue;
+      }
+      if (int64_t(image.Width()) * image.Height() > 4000000) continue;
+      ExpectOpaquePixelsExactly(image, e.path().filename().string());
+    }
+  }
 }
