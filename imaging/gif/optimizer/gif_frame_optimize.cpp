@@ -61,9 +61,10 @@ int TGIFFrame::ObtainTransparentIndex() {
       TGIFFrame* other = FImage->Images().Frames(i);
       if (other == this || !other->Transparent() || other->ColorMap().Count() != 0) continue;
       // Another frame's transparent index serves only when this frame draws no pixel with
-      // it: those pixels would vanish.
+      // it (those pixels would vanish) and it lies within the table: an index beyond it
+      // could not be written.
       uint8_t t = other->GraphicControlExtension()->TransparentColorIndex();
-      if (std::find(FData.data(), FData.data() + FDataSize, t) == FData.data() + FDataSize)
+      if (t < FImage->GlobalColorMap().Count() && std::find(FData.data(), FData.data() + FDataSize, t) == FData.data() + FDataSize)
         return t;
       break;
     }
