@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "framework.h"
-#include "perspective.h"
+#include "warp.h"
 
 // ---------------------------------------------------------------------------------------
 // Texts shown to the user (UTF-8).

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "codecs.h"
-#include "perspective.h"
+#include "warp.h"
 #include "testdata.h"
 #include "workspace_support.h"
 

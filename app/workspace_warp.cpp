@@ -13,7 +13,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "perspective.h"
+#include "warp.h"
 
 namespace {
 
@@ -341,6 +341,21 @@ int TWarpSource::Height() const {
 
 namespace {
 
+// Where a bilinear sample reads: the level's pixel at the top left of (x, y), clamped to
+// the level, and the weights of the pixels right of and below it in 256ths.
+struct TSample {
+  const uint32_t* P;
+  uint32_t Fx, Fy;
+};
+
+inline TSample SampleAt(const TLevel& level, float x, float y) {
+  x = std::clamp(x, 0.0f, float(level.Width - 1));
+  y = std::clamp(y, 0.0f, float(level.Height - 1));
+  const int x0 = int(x), y0 = int(y);
+  return {level.Row(y0) + x0, uint32_t((x - float(x0)) * 256 + 0.5f),
+          uint32_t((y - float(y0)) * 256 + 0.5f)};
+}
+
 #ifdef __SSE2__
 // Four 16-bit channels in the low half of a register: the picture's value times 256.
 using TChannels = __m128i;
@@ -356,12 +371,7 @@ inline __m128i Mix(__m128i a, __m128i b, uint32_t f) {
 // bilinearly in 256ths of a pixel: the two rows first, on the four channels of both
 // columns at once, then the two columns.
 inline TChannels Bilinear(const TLevel& level, float x, float y) {
-  x = std::clamp(x, 0.0f, float(level.Width - 1));
-  y = std::clamp(y, 0.0f, float(level.Height - 1));
-  const int x0 = int(x), y0 = int(y);
-  const uint32_t fx = uint32_t((x - float(x0)) * 256 + 0.5f);
-  const uint32_t fy = uint32_t((y - float(y0)) * 256 + 0.5f);
-  const uint32_t* p = level.Row(y0) + x0;
+  const auto [p, fx, fy] = SampleAt(level, x, y);
   const __m128i zero = _mm_setzero_si128();
   const __m128i top = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
   const __m128i bottom =
@@ -388,12 +398,7 @@ struct TChannels {
 };
 
 inline TChannels Bilinear(const TLevel& level, float x, float y) {
-  x = std::clamp(x, 0.0f, float(level.Width - 1));
-  y = std::clamp(y, 0.0f, float(level.Height - 1));
-  const int x0 = int(x), y0 = int(y);
-  const uint32_t fx = uint32_t((x - float(x0)) * 256 + 0.5f);
-  const uint32_t fy = uint32_t((y - float(y0)) * 256 + 0.5f);
-  const uint32_t* p = level.Row(y0) + x0;
+  const auto [p, fx, fy] = SampleAt(level, x, y);
   const uint32_t* q = p + level.Stride;
   TChannels r;
   for (int c = 0; c < 4; ++c) {

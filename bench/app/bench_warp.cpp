@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "perspective.h"
+#include "warp.h"
 #include "ratio.h"
 
 namespace {
