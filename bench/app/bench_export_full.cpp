@@ -29,8 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kDir =
-    fs::temp_directory_path() / ("vitrelle-bench-export-" + std::to_string(getpid()));
+const fs::path kDir = BenchFolder("export");
 constexpr int kWidth = 4000;
 constexpr int kHeight = 3000;
 

@@ -6,10 +6,6 @@
 // program is most of the work) and the benchmark's own 300-frame animation. The sizes of
 // both programs' files are printed per file and in total.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,9 +20,8 @@
 #include "GIFImg.h"
 #include "framework.h"
 #include "gif_bench_files.h"
+#include "programs.h"
 #include "ratio.h"
-
-extern char** environ;
 
 namespace {
 
@@ -38,8 +33,7 @@ std::string Dir() {
   return std::string(VITRELLE_TESTDATA) + "/gif";
 }
 
-const std::string kTemp =
-    fs::temp_directory_path() / ("vitrelle-bench-" + std::to_string(getpid()));
+const std::string kTemp = BenchFolder("optimiser").string();
 
 // The animations of the shared test pictures: files of more than one frame.
 std::vector<std::string> SharedAnimations() {
@@ -66,26 +60,10 @@ std::vector<std::string> BuiltAnimation() {
   return {path};
 }
 
-// Runs the program with its output thrown away; answers its processor time in seconds, or
-// -1 when it could not run or failed.
+// The program's processor time in seconds, or -1 when it could not run or failed.
 double ProcessSeconds(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return -1;
-  auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  const TProgramRun run = RunProgram(argv);
+  return run.Ok ? run.CpuSeconds : -1;
 }
 
 std::vector<std::string> Ours(const std::string& in, const std::string& out) {
@@ -93,12 +71,6 @@ std::vector<std::string> Ours(const std::string& in, const std::string& out) {
 }
 std::vector<std::string> Gifsicle(const std::string& in, const std::string& out) {
   return {"gifsicle", "-O2", in, "-o", out};
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 // Per set: each round's ratio; per file: each round's ratio and both output sizes.

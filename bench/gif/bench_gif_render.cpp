@@ -29,8 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path& Dir() {
-  static const fs::path dir =
-      fs::temp_directory_path() / ("vitrelle-bench-gif-render-" + std::to_string(getpid()));
+  static const fs::path dir = BenchFolder("gif-render");
   return dir;
 }
 

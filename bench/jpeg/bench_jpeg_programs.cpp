@@ -31,7 +31,7 @@ struct TFiles {
 
 TFiles MakeFiles() {
   TFiles f;
-  f.Dir = fs::temp_directory_path() / ("vitrelle-bench-jpeg-" + std::to_string(getpid()));
+  f.Dir = BenchFolder("jpeg");
   fs::create_directories(f.Dir);
   f.Bmp = f.Dir / "photo.bmp";
   f.Jpeg = f.Dir / "photo.jpg";

@@ -31,8 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path& Dir() {
-  static const fs::path dir =
-      fs::temp_directory_path() / ("vitrelle-bench-png-" + std::to_string(getpid()));
+  static const fs::path dir = BenchFolder("png");
   return dir;
 }
 

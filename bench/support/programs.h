@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,13 @@ struct TProgramRun {
   long MaxRssKiB = 0;
   bool Ok = false;  // exited with status 0
 };
+
+// A folder of this benchmark process's own for its files: several benchmarks may run at
+// once without meeting.
+inline std::filesystem::path BenchFolder(const std::string& name) {
+  return std::filesystem::temp_directory_path() /
+         ("vitrelle-bench-" + name + "-" + std::to_string(getpid()));
+}
 
 // Runs argv[0] (a path, or a name looked up in PATH) with its output thrown away.
 inline TProgramRun RunProgram(const std::vector<std::string>& argv) {

@@ -185,6 +185,15 @@ class WindowTest : public ::testing::Test {
     QTest::mouseMove(window->ImgPhotoMaison, b);
     QTest::mouseRelease(window->ImgPhotoMaison, Qt::LeftButton, {}, b);
   }
+  // The frame dragged on the photo from (200, 250) to (260, 300), through the form's own
+  // handlers as the window calls them.
+  void DragFrame200To260() {
+    window->Guarded([this] {
+      window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
+      window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
+      window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
+    });
+  }
   TTempDir dir;
   std::unique_ptr<TMainWindow> window;
   std::vector<std::string> exceptions;
@@ -309,11 +318,7 @@ TEST_F(WindowTest, ChoosingTheShownNoticeAgainChangesNothing) {
   Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
   ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
   QTest::mouseClick(window->btnPerso, Qt::LeftButton);
-  window->Guarded([this] {
-    window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
-    window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
-    window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
-  });
+  DragFrame200To260();
   window->cbMention->setCurrentIndex(1);
   emit window->cbMention->activated(1);
   const QImage once = window->ImgPhotoMaison->Image().copy();
@@ -437,11 +442,7 @@ TEST_F(WindowTest, SaveDialogFilterDecidesTheFormatAndAddsTheDefaultSuffix) {
   Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
   ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
   window->Form().btnPersoClick();
-  window->Guarded([this] {
-    window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
-    window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
-    window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
-  });
+  DragFrame200To260();
   WithDialog(dir.File("maquette"), [&](QFileDialog& d) {
     EXPECT_EQ(d.nameFilters().size(), 5);
     d.selectNameFilter(d.nameFilters()[3]);  // "Bitmaps (*.bmp)"
@@ -477,11 +478,7 @@ TEST_F(WindowTest, SaveDialogNameWithoutExtensionTakesTheFiltersOwn) {
   Show(WriteQuadrantBmp(dir, "produit.bmp", 50, 50));
   ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));
   window->Form().btnPersoClick();
-  window->Guarded([this] {
-    window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
-    window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
-    window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
-  });
+  DragFrame200To260();
   struct Row {
     int filter;
     const char* typed;
@@ -523,11 +520,7 @@ TEST_F(WindowTest, ContextMenuOffersWhatAppliesNow) {
   EXPECT_EQ(entries(), expected(false, false));
   ImportClient(WriteQuadrantBmp(dir, "maison.bmp", 400, 300));  // a step that can be undone
   EXPECT_EQ(entries(), expected(false, true));
-  window->Guarded([this] {
-    window->Form().ImgPhotoMaisonMouseDown(mbLeft, ssLeft, 200, 250);
-    window->Form().ImgPhotoMaisonMouseMove(ssLeft, 260, 300);
-    window->Form().ImgPhotoMaisonMouseUp(mbLeft, 0, 260, 300);
-  });
+  DragFrame200To260();
   EXPECT_EQ(entries(), expected(true, true));
 
   QStringList opened;
